@@ -1,0 +1,449 @@
+#include "mode_count.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <numbers>
+
+#include "fault.hpp"
+
+namespace tavrik {
+
+namespace detail {
+
+namespace {
+
+constexpr double pi = std::numbers::pi;
+
+// Half-turn counts are kept in a double; beyond 2^52 consecutive integers are
+// no longer all representable and the count is reported as saturated.
+constexpr double max_exact_half_turns = 4503599627370496.0;  // 2^52
+
+// Below this phase (k d or kappa d) a layer is stepped with its transfer matrix
+// in (u, v) itself, whose entries have smooth limits at k = 0 and kappa = 0.
+// Above it the matrix entries would lose either the angle (many turns) or the
+// range (e^(kappa d) overflows), so the step works in the scaled coordinates.
+constexpr double small_phase = 1.0;
+
+// One layer's optics at one beta.
+struct LayerTerms {
+    double q = 0.0;      // k0^2 n^2 - beta^2, formed as (n k0 - beta)(n k0 + beta)
+    double root = 0.0;   // sqrt(|q|): k in an oscillating layer, kappa in an evanescent one
+    double p = 1.0;      // 1 (TE) or 1/n^2 (TM)
+    double inv_p = 1.0;  // 1 (TE) or n^2 (TM)
+    bool ok = false;
+};
+
+LayerTerms layer_terms(double n, double omega, double beta, bool te) {
+    LayerTerms t;
+    if (!(std::isfinite(n) && n > 0.0)) return t;
+    const double n_omega = n * omega;
+    t.q = (n_omega - beta) * (n_omega + beta);
+    if (!std::isfinite(t.q)) return t;
+    t.root = std::sqrt(std::fabs(t.q));
+    if (!te) {
+        t.inv_p = n * n;
+        t.p = 1.0 / t.inv_p;
+        if (!(std::isfinite(t.inv_p) && t.inv_p > 0.0 && std::isfinite(t.p))) return t;
+    }
+    t.ok = true;
+    return t;
+}
+
+// Scale (u, v) to max-norm 1 and pick the representative with u > 0, or
+// u == 0 and v > 0, of the line it spans. False for a zero or non-finite pair.
+bool normalise(double& u, double& v) {
+    if (!(std::isfinite(u) && std::isfinite(v))) return false;
+    const double m = std::max(std::fabs(u), std::fabs(v));
+    if (m == 0.0) return false;
+    u /= m;
+    v /= m;
+    if (u < 0.0 || (u == 0.0 && v < 0.0)) {
+        u = -u;
+        v = -v;
+    }
+    return true;
+}
+
+// After a step that turns theta by less than pi from a normalised start, the
+// raw end pair has u < 0 (or u == 0 with v < 0) exactly when a zero of psi was
+// crossed: theta passed the next multiple of pi.
+bool crossed_zero(double u, double v) { return u < 0.0 || (u == 0.0 && v < 0.0); }
+
+// (u, v) -> (pk u, v), the direction in scaled coordinates (u, v/(pk)), scaled
+// so that neither component overflows.
+void to_scaled(double pk, double& u, double& v) {
+    if (pk <= 1.0)
+        u *= pk;
+    else
+        v /= pk;
+}
+
+// The inverse of to_scaled, up to a positive factor.
+void from_scaled(double pk, double& u, double& v) {
+    if (pk <= 1.0)
+        v *= pk;
+    else
+        u /= pk;
+}
+
+}  // namespace
+
+std::size_t PruferWalk::count() const {
+    if (!ok) return 0;
+    if (saturated) return std::numeric_limits<std::size_t>::max();
+    // theta_end = half_turns*pi + phi with phi = atan2(u, v) in [0, pi); one more
+    // mode lies above beta when phi > theta_R, i.e. v < -p kappa u with u > 0.
+    const bool beyond = u > 0.0 && v + p_kappa_end * u < 0.0;
+    return static_cast<std::size_t>(half_turns) + (beyond ? 1u : 0u);
+}
+
+double PruferWalk::mismatch() const {
+    if (!ok || saturated) return std::numeric_limits<double>::quiet_NaN();
+    // phi - theta_R from one atan2 of the cross and dot products of the two
+    // directions (as points (v, u)), so that it is accurate near zero, where
+    // the modes are. Its range is (-pi, pi/2).
+    double diff = std::atan2(-(v + p_kappa_end * u), u - p_kappa_end * v);
+    if (diff > 0.5 * pi + 1e-12) diff -= 2.0 * pi;
+    return half_turns * pi + diff;
+}
+
+PruferWalk prufer_walk(std::span<const Layer> layers, double omega, double beta,
+                       Polarization pol) {
+    PruferWalk walk;
+    const std::size_t count = layers.size();
+    if (count < 2 || !(std::isfinite(omega) && omega > 0.0) || std::isnan(beta)) return walk;
+    const bool te = is_te(pol);
+    const Layer& first = layers[0];
+    const Layer& last = layers[count - 1];
+
+    // Below the guided range the outer layers do not confine; there the count
+    // is the one at its lower edge, where kappa of the outer layer vanishes.
+    const double edge = std::max(first.n, last.n) * omega;
+    if (beta < edge) beta = edge;
+
+    // The solution that decays into layer 0: psi ~ exp(kappa_0 x), v = p_0 kappa_0 u.
+    const LayerTerms t0 = layer_terms(first.n, omega, beta, te);
+    if (!t0.ok) return walk;
+    double u = 1.0;
+    double v = t0.p * t0.root;
+    if (!normalise(u, v)) return walk;
+    double half_turns = 0.0;
+
+    for (std::size_t j = 1; j + 1 < count; ++j) {
+        const Layer& layer = layers[j];
+        if (!(std::isfinite(layer.d) && layer.d >= 0.0)) return walk;
+        const LayerTerms t = layer_terms(layer.n, omega, beta, te);
+        if (!t.ok) return walk;
+        const double d = layer.d;
+        const double phase = t.root * d;
+        if (!std::isfinite(phase)) return walk;
+        const double pk = t.p * t.root;
+        if (!std::isfinite(pk)) return walk;
+
+        if (phase <= small_phase) {
+            // The layer's own transfer matrix, with sin(x)/x and sinh(x)/x so
+            // that k -> 0 and kappa -> 0 go smoothly into the linear step
+            // u1 = u + (d/p) v, v1 = v.
+            double c = 1.0, s_over_x = 1.0, sx = 0.0;  // cos or cosh, sin(x)/x, sin x or sinh x
+            if (phase > 0.0) {
+                if (t.q > 0.0) {
+                    tavrik::detail::sincos(phase, &sx, &c);
+                } else {
+                    sx = std::sinh(phase);
+                    c = std::cosh(phase);
+                }
+                s_over_x = sx / phase;
+            }
+            const double sign = t.q > 0.0 ? -1.0 : 1.0;
+            const double u1 = c * u + (d * t.inv_p * s_over_x) * v;
+            const double v1 = sign * pk * sx * u + c * v;
+            u = u1;
+            v = v1;
+            if (crossed_zero(u, v)) half_turns += 1.0;
+            if (!normalise(u, v)) return walk;
+        } else if (t.q > 0.0) {
+            // Oscillating: in (u, v/(pk)) the solution turns at the constant rate
+            // k, so the scaled angle grows by exactly k d. It crosses multiples
+            // of pi where theta does, since both share the sign of u and of v.
+            double su = u, sv = v;
+            to_scaled(pk, su, sv);
+            const double alpha = std::atan2(su, sv);  // in [0, pi]
+            const double total = alpha + phase;
+            double turns = std::floor(total / pi);
+            double rest = total - turns * pi;
+            if (rest < 0.0) {
+                rest += pi;
+                turns -= 1.0;
+            } else if (rest >= pi) {
+                rest -= pi;
+                turns += 1.0;
+            }
+            half_turns += turns;
+            if (!(half_turns <= max_exact_half_turns)) {
+                walk.saturated = true;
+                walk.ok = true;
+                return walk;
+            }
+            double sr = 0.0, cr = 1.0;
+            tavrik::detail::sincos(rest, &sr, &cr);
+            u = sr;
+            v = cr;
+            from_scaled(pk, u, v);
+            if (!normalise(u, v)) return walk;
+        } else {
+            // Evanescent: in (U, W) = (u, v/(p kappa)), U + W grows by e^(kappa d)
+            // and U - W shrinks by e^(-kappa d). Only the direction matters, so
+            // scale by e^(-kappa d): the sum stays and the difference shrinks by
+            // e^(-2 kappa d), which underflows to zero harmlessly. Normalised,
+            // the sum is either exactly zero (the pure decaying direction, which
+            // the step keeps) or at least 2^-53, so the direction never collapses.
+            double su = u, sv = v;
+            to_scaled(pk, su, sv);
+            if (su == 0.0 && sv < 0.0) {
+                // u underflowed in the scaling: psi is at its next zero.
+                half_turns += 1.0;
+                sv = -sv;
+            }
+            if (!normalise(su, sv)) return walk;
+            const double sum = su + sv;
+            if (sum != 0.0) {
+                const double diff = (su - sv) * std::exp(-2.0 * phase);
+                double u1 = 0.5 * (sum + diff);
+                double w1 = 0.5 * (sum - diff);
+                from_scaled(pk, u1, w1);
+                u = u1;
+                v = w1;
+                // At most one zero: psi = a e^(kappa x) + b e^(-kappa x).
+                if (crossed_zero(u, v)) half_turns += 1.0;
+                if (!normalise(u, v)) return walk;
+            }
+        }
+    }
+
+    // The solution that decays into the last layer has v = -p kappa u.
+    const LayerTerms tn = layer_terms(last.n, omega, beta, te);
+    if (!tn.ok) return walk;
+    const double p_kappa = tn.p * tn.root;
+    if (!std::isfinite(p_kappa)) return walk;
+    walk.ok = true;
+    walk.half_turns = half_turns;
+    walk.u = u;
+    walk.v = v;
+    walk.p_kappa_end = p_kappa;
+    return walk;
+}
+
+}  // namespace detail
+
+std::size_t count_modes_above(std::span<const Layer> layers, double omega, double beta,
+                              Polarization pol) {
+    return detail::prufer_walk(layers, omega, beta, pol).count();
+}
+
+namespace {
+
+// Descending, one value before another only when strictly greater; NaN last.
+std::vector<double> sorted_descending(std::span<const double> values) {
+    std::vector<double> out(values.begin(), values.end());
+    std::stable_sort(out.begin(), out.end(), [](double a, double b) {
+        return a > b || (!std::isnan(a) && std::isnan(b));
+    });
+    return out;
+}
+
+bool certifiable(std::span<const Layer> layers, double omega) {
+    if (layers.size() < 2 || !(std::isfinite(omega) && omega > 0.0)) return false;
+    for (std::size_t j = 0; j < layers.size(); ++j) {
+        const Layer& layer = layers[j];
+        if (!(std::isfinite(layer.n) && layer.n > 0.0)) return false;
+        const bool inner = j > 0 && j + 1 < layers.size();
+        if (inner && !(std::isfinite(layer.d) && layer.d >= 0.0)) return false;
+    }
+    return true;
+}
+
+// How far from a search value its mode may lie: the search resolves 1e-9 in beta.
+constexpr double claim_width = 2e-9;
+// A refined mode lies within this of the returned value.
+constexpr double refine_tolerance = 1e-9;
+// Walks between two polls of the cancel check.
+constexpr unsigned poll_every = 16;
+// Bisection of a double interval ends after at most about 2100 halvings.
+constexpr int max_refine_steps = 2200;
+
+// Everything learnt about the count along beta: for each count seen, the
+// lowest and highest beta where it was seen, with the mismatch there (NaN
+// where it was not computed). The count is non-increasing in beta, so the
+// tightest bracket of mode m is (highest beta with count > m, lowest beta with
+// count <= m).
+struct Probe {
+    double beta = 0.0;
+    double mismatch = std::numeric_limits<double>::quiet_NaN();
+};
+struct CountSpan {
+    Probe low, high;
+};
+
+class CountMap {
+public:
+    void record(double beta, std::size_t count, double mismatch) {
+        auto [it, inserted] = spans_.try_emplace(count);
+        CountSpan& s = it->second;
+        if (inserted) {
+            s.low = s.high = Probe{beta, mismatch};
+            return;
+        }
+        if (beta < s.low.beta || (beta == s.low.beta && std::isnan(s.low.mismatch)))
+            s.low = Probe{beta, mismatch};
+        if (beta > s.high.beta || (beta == s.high.beta && std::isnan(s.high.mismatch)))
+            s.high = Probe{beta, mismatch};
+    }
+    // Highest beta seen with a count above m.
+    Probe above(std::size_t m) const {
+        auto it = spans_.upper_bound(m);
+        return it == spans_.end() ? Probe{} : it->second.high;
+    }
+    // Lowest beta seen with a count of at most m.
+    Probe at_most(std::size_t m) const {
+        auto it = spans_.upper_bound(m);
+        if (it == spans_.begin()) return Probe{};
+        return std::prev(it)->second.low;
+    }
+
+private:
+    std::map<std::size_t, CountSpan> spans_;
+};
+
+class Completer {
+public:
+    Completer(std::span<const Layer> layers, double omega, Polarization pol,
+              const CancelCheck& cancel)
+        : layers_(layers), omega_(omega), pol_(pol), cancel_(cancel) {}
+
+    detail::PruferWalk walk(double beta) {
+        if (++walks_ % poll_every == 0 && cancel_()) throw Cancelled{};
+        return detail::prufer_walk(layers_, omega_, beta, pol_);
+    }
+
+    // Walk at beta and remember the count; false if the walk failed.
+    bool probe(double beta, std::size_t& count) {
+        const detail::PruferWalk w = walk(beta);
+        if (!w.ok || w.saturated) return false;
+        count = w.count();
+        known_.record(beta, count, w.mismatch());
+        return true;
+    }
+
+    // Mode m lies in (a, b] with count(a) > m >= count(b). Shrink the bracket by
+    // false position on the mismatch angle minus m*pi (Illinois-weighted), with
+    // every step's side decided by the count and a bisection whenever two steps
+    // have not halved the bracket; stop at a width of 2e-9.
+    double refine(std::size_t m) {
+        Probe a = known_.above(m);
+        Probe b = known_.at_most(m);
+        const double target = static_cast<double>(m) * detail::pi;
+        double fa = a.mismatch - target;
+        double fb = b.mismatch - target;
+        double width_before_last = std::numeric_limits<double>::infinity();
+        double width_last = std::numeric_limits<double>::infinity();
+        int last_side = 0;
+        for (int step = 0; step < max_refine_steps; ++step) {
+            const double width = b.beta - a.beta;
+            if (!(width > 2.0 * refine_tolerance)) break;
+            const double mid = a.beta + 0.5 * width;
+            if (!(a.beta < mid && mid < b.beta)) break;
+            double x = mid;
+            const bool slow = width > 0.5 * width_before_last;
+            if (!slow && fa > 0.0 && fb <= 0.0) {
+                x = a.beta + width * (fa / (fa - fb));
+                x = std::clamp(x, a.beta + refine_tolerance, b.beta - refine_tolerance);
+                if (!(a.beta < x && x < b.beta)) x = mid;
+            }
+            width_before_last = width_last;
+            width_last = width;
+
+            const detail::PruferWalk w = walk(x);
+            if (!w.ok || w.saturated) {
+                // Cannot happen inside a range whose ends were walked; keep
+                // bisecting on what is known rather than give up.
+                break;
+            }
+            const double fx = w.mismatch() - target;
+            const std::size_t cx = w.count();
+            known_.record(x, cx, w.mismatch());
+            if (cx > m) {
+                a = Probe{x, w.mismatch()};
+                fa = fx;
+                if (last_side == 1) fb *= 0.5;
+                last_side = 1;
+            } else {
+                b = Probe{x, w.mismatch()};
+                fb = fx;
+                if (last_side == -1) fa *= 0.5;
+                last_side = -1;
+            }
+        }
+        return a.beta + 0.5 * (b.beta - a.beta);
+    }
+
+    CountMap& known() { return known_; }
+
+private:
+    std::span<const Layer> layers_;
+    double omega_;
+    Polarization pol_;
+    const CancelCheck& cancel_;
+    CountMap known_;
+    unsigned walks_ = 0;
+};
+
+}  // namespace
+
+std::vector<double> complete_mode_list(std::span<const Layer> layers, double omega,
+                                       Polarization pol, std::span<const double> search_betas,
+                                       const CancelCheck& cancel) {
+    std::vector<double> search = sorted_descending(search_betas);
+    if (!certifiable(layers, omega)) return search;
+
+    const double lo = std::max(layers.front().n, layers.back().n) * omega;
+    double n_max = layers.front().n;
+    for (const Layer& layer : layers) n_max = std::max(n_max, layer.n);
+    const double hi = n_max * omega;
+    if (!(std::isfinite(lo) && std::isfinite(hi) && lo < hi)) return search;
+
+    Completer completer(layers, omega, pol, cancel);
+    std::size_t total = 0;
+    if (!completer.probe(lo, total)) return search;
+    if (total > max_completed_modes) return search;
+    // No mode at or above max(n) omega: every layer is evanescent or flat there.
+    completer.known().record(hi, 0, std::numeric_limits<double>::quiet_NaN());
+
+    // Claim modes for the search values, highest first. The modes within
+    // claim_width of s are those with indices count(s + w) ... count(s - w) - 1;
+    // s takes the first of them not yet taken. Claims run in the same order as
+    // the values, so this is a largest one-to-one matching.
+    std::vector<double> modes(total, 0.0);
+    std::vector<bool> claimed(total, false);
+    std::size_t next_free = 0;
+    for (const double s : search) {
+        if (!(s > lo && s < hi)) continue;  // outside the guided range (or NaN)
+        std::size_t below = 0, above = 0;
+        if (!completer.probe(std::max(s - claim_width, lo), below)) return search;
+        if (!completer.probe(std::min(s + claim_width, hi), above)) return search;
+        const std::size_t index = std::max(above, next_free);
+        if (index < below && index < total) {
+            modes[index] = s;
+            claimed[index] = true;
+            next_free = index + 1;
+        }
+    }
+
+    for (std::size_t m = 0; m < total; ++m)
+        if (!claimed[m]) modes[m] = completer.refine(m);
+
+    return sorted_descending(modes);
+}
+
+}  // namespace tavrik
