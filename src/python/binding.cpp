@@ -1,0 +1,327 @@
+#include "binding.hpp"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "layer.hpp"
+
+namespace tavrik::python {
+
+// ---- errors -----------------------------------------------------------------
+
+void raise(PyObject* type, const char* message) {
+    PyErr_SetString(type, message);
+    throw PythonError{};
+}
+
+void raise(PyObject* type, const std::string& message) { raise(type, message.c_str()); }
+
+namespace {
+
+// The pending error as one normalised exception instance (traceback attached).
+Ref fetch_error() {
+#if PY_VERSION_HEX >= 0x030C0000 && !defined(PYPY_VERSION)
+    return Ref::steal(PyErr_GetRaisedException());
+#else
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (type == nullptr) return Ref{};
+    PyErr_NormalizeException(&type, &value, &traceback);
+    Ref t = Ref::steal(type), v = Ref::steal(value), tb = Ref::steal(traceback);
+    if (tb && v) PyException_SetTraceback(v.get(), tb.get());
+    return v;
+#endif
+}
+
+void restore_error(Ref exc) {
+#if PY_VERSION_HEX >= 0x030C0000 && !defined(PYPY_VERSION)
+    PyErr_SetRaisedException(exc.release());
+#else
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exc.get()));
+    Py_INCREF(type);
+    PyObject* tb = PyException_GetTraceback(exc.get());
+    PyErr_Restore(type, exc.release(), tb);
+#endif
+}
+
+PyObject* panic_type = nullptr;
+
+}  // namespace
+
+PyObject* panic_exception_type() {
+    if (panic_type == nullptr) {
+        panic_type = PyErr_NewExceptionWithDoc(
+            "tavrik.PanicException",
+            "An internal fault of a computation: a violated precondition. Derives from "
+            "BaseException, so `except Exception` does not catch it.",
+            PyExc_BaseException, nullptr);
+    }
+    return panic_type;
+}
+
+void raise_panic(const char* message) {
+    std::fprintf(stderr, "tavrik: internal fault: %s\n", message);
+    PyObject* type = panic_exception_type();
+    if (type == nullptr) return;  // the error of the failed creation stays set
+    Ref text = Ref::steal(PyUnicode_FromString(message));
+    if (text) PyErr_SetObject(type, text.get());
+}
+
+void raise_panic(const Fault& fault) {
+    std::fprintf(stderr, "tavrik: internal fault at %s:%u: %s\n", fault.where().file_name(),
+                 static_cast<unsigned>(fault.where().line()), fault.what());
+    PyObject* type = panic_exception_type();
+    if (type == nullptr) return;
+    Ref text = Ref::steal(PyUnicode_FromString(fault.what()));
+    if (text) PyErr_SetObject(type, text.get());
+}
+
+// ---- borrow counter ---------------------------------------------------------
+
+SharedAccess::SharedAccess(Py_ssize_t& counter) : counter_(counter) {
+    if (counter_ == -1) raise(PyExc_RuntimeError, "Already mutably borrowed");
+    ++counter_;
+}
+
+ExclusiveAccess::ExclusiveAccess(Py_ssize_t& counter) : counter_(counter) {
+    if (counter_ != 0) raise(PyExc_RuntimeError, "Already borrowed");
+    counter_ = -1;
+}
+
+// ---- type names -------------------------------------------------------------
+
+std::string type_name_of(PyObject* obj) {
+    Ref name = Ref::steal(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
+    if (name && PyUnicode_Check(name.get())) {
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size);
+        if (text != nullptr) return std::string(text, static_cast<std::size_t>(size));
+    }
+    PyErr_Clear();
+    return "<failed to extract type name>";
+}
+
+void raise_cannot_convert(PyObject* obj, const char* target) {
+    raise(PyExc_TypeError,
+          "'" + type_name_of(obj) + "' object cannot be converted to '" + target + "'");
+}
+
+PyObject* no_constructor(PyTypeObject*, const char* name) {
+    PyErr_SetString(PyExc_TypeError, (std::string("No constructor defined for ") + name).c_str());
+    return nullptr;
+}
+
+// ---- argument fitting -------------------------------------------------------
+
+void intern(Signature& signature) {
+    for (std::size_t i = 0; i < signature.count; ++i) {
+        if (signature.interned[i] != nullptr) continue;
+        PyObject* name = PyUnicode_InternFromString(signature.names[i]);
+        if (name == nullptr) throw PythonError{};
+        signature.interned[i] = name;  // kept for the life of the process
+    }
+}
+
+namespace {
+
+std::string plural(std::size_t n, const char* one, const char* many) { return n == 1 ? one : many; }
+
+[[noreturn]] void too_many_positional(const Signature& s, std::size_t given) {
+    std::string message = s.full_name;
+    if (s.required != s.count) {
+        message += " takes from " + std::to_string(s.required) + " to " + std::to_string(s.count);
+    } else {
+        message += " takes " + std::to_string(s.count);
+    }
+    message += " positional arguments but " + std::to_string(given) + " " +
+               plural(given, "was", "were") + " given";
+    raise(PyExc_TypeError, message);
+}
+
+[[noreturn]] void multiple_values(const Signature& s, const char* name) {
+    raise(PyExc_TypeError,
+          std::string(s.full_name) + " got multiple values for argument '" + name + "'");
+}
+
+[[noreturn]] void unexpected_keyword(const Signature& s, PyObject* key) {
+    Ref text = Ref::steal(PyObject_Str(key));
+    if (!text) throw PythonError{};
+    const char* name = PyUnicode_AsUTF8(text.get());
+    if (name == nullptr) throw PythonError{};
+    raise(PyExc_TypeError,
+          std::string(s.full_name) + " got an unexpected keyword argument '" + name + "'");
+}
+
+// Keyword names are matched by identity first (interned names from the
+// interpreter's own call machinery), then by value.
+std::size_t find_parameter(const Signature& s, PyObject* key) {
+    for (std::size_t i = 0; i < s.count; ++i) {
+        if (key == s.interned[i]) return i;
+    }
+    if (!PyUnicode_Check(key)) return s.count;
+    for (std::size_t i = 0; i < s.count; ++i) {
+        if (PyUnicode_CompareWithASCIIString(key, s.names[i]) == 0) return i;
+    }
+    return s.count;
+}
+
+void place_keyword(const Signature& s, PyObject* key, PyObject* value, PyObject** out) {
+    const std::size_t i = find_parameter(s, key);
+    if (i == s.count) unexpected_keyword(s, key);
+    if (out[i] != nullptr) multiple_values(s, s.names[i]);
+    out[i] = value;
+}
+
+void check_required(const Signature& s, PyObject** out) {
+    std::vector<const char*> missing;
+    for (std::size_t i = 0; i < s.required; ++i) {
+        if (out[i] == nullptr) missing.push_back(s.names[i]);
+    }
+    if (missing.empty()) return;
+    std::string message = std::string(s.full_name) + " missing " + std::to_string(missing.size()) +
+                          " required positional " + plural(missing.size(), "argument", "arguments") +
+                          ": ";
+    for (std::size_t i = 0; i < missing.size(); ++i) {
+        if (i != 0) {
+            if (missing.size() > 2) message += ',';
+            message += i == missing.size() - 1 ? " and " : " ";
+        }
+        message += '\'';
+        message += missing[i];
+        message += '\'';
+    }
+    raise(PyExc_TypeError, message);
+}
+
+}  // namespace
+
+void fit_fastcall(const Signature& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                  PyObject** out) {
+    const auto given = static_cast<std::size_t>(nargs);
+    if (given > s.count) too_many_positional(s, given);
+    for (std::size_t i = 0; i < s.count; ++i) out[i] = i < given ? args[i] : nullptr;
+    if (kwnames != nullptr) {
+        const Py_ssize_t nkw = PyTuple_Size(kwnames);
+        for (Py_ssize_t k = 0; k < nkw; ++k) {
+            place_keyword(s, PyTuple_GetItem(kwnames, k), args[nargs + k], out);
+        }
+    }
+    check_required(s, out);
+}
+
+void fit_tuple_dict(const Signature& s, PyObject* args, PyObject* kwargs, PyObject** out) {
+    const Py_ssize_t nargs = PyTuple_Size(args);
+    if (nargs < 0) throw PythonError{};
+    const auto given = static_cast<std::size_t>(nargs);
+    if (given > s.count) too_many_positional(s, given);
+    for (std::size_t i = 0; i < s.count; ++i) {
+        out[i] = i < given ? PyTuple_GetItem(args, static_cast<Py_ssize_t>(i)) : nullptr;
+    }
+    if (kwargs != nullptr && PyDict_Size(kwargs) > 0) {
+        Py_ssize_t pos = 0;
+        PyObject *key = nullptr, *value = nullptr;
+        while (PyDict_Next(kwargs, &pos, &key, &value)) place_keyword(s, key, value, out);
+    }
+    check_required(s, out);
+}
+
+// ---- conversions ------------------------------------------------------------
+
+void raise_argument_error(const char* name) {
+    Ref error = fetch_error();
+    if (!error) raise(PyExc_SystemError, "conversion failed without an error");
+    if (Py_TYPE(error.get()) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
+        restore_error(std::move(error));
+        throw PythonError{};
+    }
+    Ref text = Ref::steal(PyObject_Str(error.get()));
+    if (!text) throw PythonError{};
+    const char* message = PyUnicode_AsUTF8(text.get());
+    if (message == nullptr) throw PythonError{};
+    Ref remapped = Ref::steal(PyObject_CallFunction(
+        PyExc_TypeError, "s", (std::string("argument '") + name + "': " + message).c_str()));
+    if (!remapped) throw PythonError{};
+    // The new error's cause is the first error's cause (which also marks the
+    // context as suppressed); the first error stays reachable as __context__.
+    PyException_SetCause(remapped.get(), PyException_GetCause(error.get()));
+    PyException_SetContext(remapped.get(), error.release());
+    restore_error(std::move(remapped));
+    throw PythonError{};
+}
+
+double to_double(PyObject* obj, const char* name) {
+    if (PyFloat_CheckExact(obj)) return PyFloat_AS_DOUBLE(obj);
+    const double value = PyFloat_AsDouble(obj);
+    if (value == -1.0 && PyErr_Occurred()) raise_argument_error(name);
+    return value;
+}
+
+Polarization to_polarization(PyObject* obj, const char* name) {
+    if (obj == nullptr || obj == Py_None) return Polarization::TE;
+    if (!PyObject_TypeCheck(obj, type_of<Polarization>())) {
+        try {
+            raise_cannot_convert(obj, "Polarization");
+        } catch (const PythonError&) {
+            raise_argument_error(name);
+        }
+    }
+    auto& cell = *reinterpret_cast<Cell<Polarization>*>(obj);
+    SharedAccess access(cell.borrow);
+    return cell.value;
+}
+
+std::uint32_t to_mode(PyObject* obj, const char* name) {
+    if (obj == nullptr || obj == Py_None) return 0;
+    Ref index = Ref::steal(PyNumber_Index(obj));
+    if (!index) raise_argument_error(name);
+    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) raise_argument_error(name);
+    // The mode index is an unsigned machine word of the 32-bit build on every host.
+    if (value > 0xFFFFFFFFull) raise(PyExc_OverflowError, "out of range integral type conversion attempted");
+    return static_cast<std::uint32_t>(value);
+}
+
+Layers to_layers(PyObject* obj, const char* name) {
+    try {
+        if (PyUnicode_Check(obj)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        if (!PySequence_Check(obj)) raise_cannot_convert(obj, "Sequence");
+        Layers layers;
+        const Py_ssize_t size = PySequence_Size(obj);
+        if (size < 0) {
+            PyErr_Clear();
+        } else {
+            layers.reserve(static_cast<std::size_t>(size));
+        }
+        Ref iterator = Ref::steal(PyObject_GetIter(obj));
+        if (!iterator) throw PythonError{};
+        while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+            if (!PyObject_TypeCheck(item.get(), type_of<Layer>())) raise_cannot_convert(item.get(), "Layer");
+            auto& cell = *reinterpret_cast<Cell<Layer>*>(item.get());
+            SharedAccess access(cell.borrow);
+            layers.push_back(cell.value);
+        }
+        if (PyErr_Occurred()) throw PythonError{};
+        return layers;
+    } catch (const PythonError&) {
+        raise_argument_error(name);
+    }
+}
+
+bool poll_signals(void*) { return PyErr_CheckSignals() != 0; }
+
+}  // namespace tavrik::python
+
+namespace tavrik::python {
+
+PyTypeObject* create_type(PyType_Spec* spec, const char* name) {
+    PyObject* type = PyType_FromSpec(spec);
+    if (type == nullptr) {
+        PyErr_Print();
+        fail(std::string("failed to create type object for ") + name);
+    }
+    return reinterpret_cast<PyTypeObject*>(type);
+}
+
+}  // namespace tavrik::python

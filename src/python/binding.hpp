@@ -1,0 +1,201 @@
+// Conventions shared by every Python-facing entry point.
+//
+//  * PythonError: thrown right after a C API call that left a Python error set
+//    (or after setting one ourselves). It carries nothing: the error lives in
+//    the interpreter.
+//  * guarded(): every entry point (tp_new, getters, setters, methods, slots) runs
+//    its body through it. It turns PythonError into "return the error value", a
+//    core Fault into PanicException (with a report on stderr), a cancelled
+//    search into the pending KeyboardInterrupt, and lets no C++ exception cross
+//    into the interpreter.
+//  * Cell<T>: the layout of every instance: the object header, the value, and a
+//    borrow counter (0 free, >0 shared accesses, -1 one exclusive access).
+//  * fit_*(): the one argument-fitting routine, producing every call-shape
+//    message; the to_*() conversions add the "argument '...': " prefix.
+#pragma once
+
+#include "handle.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "fault.hpp"
+#include "layer.hpp"
+
+namespace tavrik::python {
+
+struct PythonError : std::exception {
+    const char* what() const noexcept override { return "a Python error is set"; }
+};
+
+[[noreturn]] inline void throw_if_error_set() { throw PythonError{}; }
+
+[[noreturn]] void raise(PyObject* type, const char* message);
+[[noreturn]] void raise(PyObject* type, const std::string& message);
+
+// Maps a fault to PanicException and writes the report on stderr.
+void raise_panic(const Fault& fault);
+void raise_panic(const char* message);
+PyObject* panic_exception_type();
+
+template <class R, class F>
+R guarded_as(R error_value, F&& body) noexcept {
+    try {
+        return body();
+    } catch (const PythonError&) {
+    } catch (const Fault& fault) {
+        raise_panic(fault);
+    } catch (const Cancelled&) {
+        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        raise_panic(e.what());
+    } catch (...) {
+        raise_panic("unknown C++ exception");
+    }
+    return error_value;
+}
+
+template <class F>
+PyObject* guarded(F&& body) noexcept {
+    return guarded_as<PyObject*>(nullptr, static_cast<F&&>(body));
+}
+
+// ---- instances and their borrow counter -------------------------------------
+
+template <class T>
+struct Cell {
+    PyObject_HEAD
+    T value;
+    Py_ssize_t borrow;
+};
+
+// The type objects are created once per process; see module.cpp.
+template <class T>
+PyTypeObject* type_of();
+
+class SharedAccess {
+public:
+    explicit SharedAccess(Py_ssize_t& counter);
+    ~SharedAccess() { --counter_; }
+    SharedAccess(const SharedAccess&) = delete;
+    SharedAccess& operator=(const SharedAccess&) = delete;
+
+private:
+    Py_ssize_t& counter_;
+};
+
+class ExclusiveAccess {
+public:
+    explicit ExclusiveAccess(Py_ssize_t& counter);
+    ~ExclusiveAccess() { counter_ = 0; }
+    ExclusiveAccess(const ExclusiveAccess&) = delete;
+    ExclusiveAccess& operator=(const ExclusiveAccess&) = delete;
+
+private:
+    Py_ssize_t& counter_;
+};
+
+// Allocates an instance of `type` and constructs its value in place.
+template <class T>
+PyObject* new_cell(PyTypeObject* type, T&& value) {
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    PyObject* obj = alloc(type, 0);
+    if (obj == nullptr) throw PythonError{};
+    auto* cell = reinterpret_cast<Cell<std::decay_t<T>>*>(obj);
+    new (&cell->value) std::decay_t<T>(static_cast<T&&>(value));
+    cell->borrow = 0;
+    return obj;
+}
+
+template <class T>
+void dealloc_cell(PyObject* obj) {
+    PyTypeObject* type = Py_TYPE(obj);
+    reinterpret_cast<Cell<T>*>(obj)->value.~T();
+    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_fn(obj);
+    Py_DECREF(type);
+}
+
+// "'<type>' object cannot be converted to '<target>'" as a TypeError.
+[[noreturn]] void raise_cannot_convert(PyObject* obj, const char* target);
+std::string type_name_of(PyObject* obj);
+
+template <class T>
+Cell<T>& cell_of(PyObject* obj, const char* target) {
+    if (!PyObject_TypeCheck(obj, type_of<T>())) raise_cannot_convert(obj, target);
+    return *reinterpret_cast<Cell<T>*>(obj);
+}
+
+// "No constructor defined for <name>", the tp_new of classes without construction.
+PyObject* no_constructor(PyTypeObject* type, const char* name);
+
+// ---- argument fitting -------------------------------------------------------
+
+struct Signature {
+    const char* full_name;     // "MultiLayer.neff()"
+    const char* const* names;  // parameter names, in order
+    std::size_t count;         // number of parameters
+    std::size_t required;      // the first `required` ones are required
+    PyObject** interned;       // interned names, filled by intern(), for identity matching
+};
+
+void intern(Signature& signature);
+
+// Fit a fast call (argument array and a tuple of keyword names) or a classic
+// (tuple, dict) call to the parameters; out[i] borrows the argument of
+// parameter i, or is null when it was not given.
+void fit_fastcall(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                  PyObject* kwnames, PyObject** out);
+void fit_tuple_dict(const Signature& signature, PyObject* args, PyObject* kwargs, PyObject** out);
+
+// ---- conversions ------------------------------------------------------------
+
+// Replaces a pending TypeError by "argument '<name>': <message>" (the cause of
+// the first error kept as the cause, the first error itself as the context);
+// other errors pass unchanged. Always throws.
+[[noreturn]] void raise_argument_error(const char* name);
+
+double to_double(PyObject* obj, const char* name);
+Polarization to_polarization(PyObject* obj, const char* name);  // obj may be null or None
+std::uint32_t to_mode(PyObject* obj, const char* name);         // obj may be null or None
+Layers to_layers(PyObject* obj, const char* name);
+
+// The search's cancellation check: pending signals (Ctrl-C) stop it.
+bool poll_signals(void*);
+
+}  // namespace tavrik::python
+
+namespace tavrik::python {
+
+// Creates a class from its specification with the base object type as its only
+// base. A failure prints the host's report and becomes the fault
+// "failed to create type object for <name>".
+PyTypeObject* create_type(PyType_Spec* spec, const char* name);
+
+// Fills a preallocated list; the new reference is stolen by the list.
+inline void list_set(PyObject* list, Py_ssize_t i, PyObject* item) {
+    if (item == nullptr) throw PythonError{};
+#ifdef Py_LIMITED_API
+    PyList_SetItem(list, i, item);
+#else
+    PyList_SET_ITEM(list, i, item);
+#endif
+}
+
+template <class T, class Make>
+PyObject* list_from(const std::vector<T>& values, Make make) {
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list) throw PythonError{};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        list_set(list.get(), static_cast<Py_ssize_t>(i), make(values[i]));
+    }
+    return list.release();
+}
+
+}  // namespace tavrik::python

@@ -1,0 +1,48 @@
+// IndexData: the index profile across the stack; each attribute read builds a new list.
+#include "binding.hpp"
+
+#include "multilayer.hpp"
+
+namespace tavrik::python {
+namespace {
+
+PyObject* index_data_new(PyTypeObject* type, PyObject*, PyObject*) { return no_constructor(type, "IndexData"); }
+
+template <std::vector<double> IndexProfile::*member>
+PyObject* get_floats(PyObject* self, void*) {
+    return guarded([&] {
+        auto& cell = cell_of<IndexProfile>(self, "IndexData");
+        SharedAccess access(cell.borrow);
+        return list_from(cell.value.*member, PyFloat_FromDouble);
+    });
+}
+
+PyTypeObject* create_index_data_type() {
+    static PyGetSetDef getset[] = {
+        {"x", get_floats<&IndexProfile::x>, nullptr, nullptr, nullptr},
+        {"n", get_floats<&IndexProfile::n>, nullptr, nullptr, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
+    };
+    static PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void*>(index_data_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_cell<IndexProfile>)},
+        {Py_tp_getset, getset},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {"IndexData", sizeof(Cell<IndexProfile>), 0, Py_TPFLAGS_DEFAULT, slots};
+    return create_type(&spec, "IndexData");
+}
+
+}  // namespace
+
+template <>
+PyTypeObject* type_of<IndexProfile>() {
+    static PyTypeObject* type = create_index_data_type();
+    return type;
+}
+
+PyObject* new_index_data(IndexProfile&& profile) {
+    return new_cell(type_of<IndexProfile>(), std::move(profile));
+}
+
+}  // namespace tavrik::python

@@ -1,0 +1,48 @@
+// The module tavrik: created once per process; registers its six classes, in
+// order, each name appended to __all__ before the attribute is set.
+#include "binding.hpp"
+
+#include "multilayer.hpp"
+
+namespace tavrik::python {
+namespace {
+
+PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "tavrik", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr};
+PyObject* module_object = nullptr;
+
+void add_class(PyObject* module, const char* name, PyTypeObject* type) {
+    Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        PyErr_Clear();
+        all = Ref::steal(PyList_New(0));
+        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) throw PythonError{};
+    }
+    Ref text = Ref::steal(PyUnicode_FromString(name));
+    if (!text || PyList_Append(all.get(), text.get()) < 0) throw PythonError{};
+    if (PyObject_SetAttrString(module, name, reinterpret_cast<PyObject*>(type)) < 0) throw PythonError{};
+}
+
+PyObject* init() {
+    return guarded([]() -> PyObject* {
+        if (module_object != nullptr) {
+            Py_INCREF(module_object);
+            return module_object;
+        }
+        Ref module = Ref::steal(PyModule_Create(&module_def));
+        if (!module) throw PythonError{};
+        add_class(module.get(), "BackEnd", type_of<BackEnd>());
+        add_class(module.get(), "Polarization", type_of<Polarization>());
+        add_class(module.get(), "Layer", type_of<Layer>());
+        add_class(module.get(), "MultiLayer", type_of<MultiLayer>());
+        add_class(module.get(), "IndexData", type_of<IndexProfile>());
+        add_class(module.get(), "FieldData", type_of<FieldData>());
+        module_object = module.get();
+        Py_INCREF(module_object);  // the process-wide cache keeps one reference
+        return module.release();
+    });
+}
+
+}  // namespace
+}  // namespace tavrik::python
+
+PyMODINIT_FUNC PyInit_tavrik(void) { return tavrik::python::init(); }
