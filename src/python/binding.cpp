@@ -315,13 +315,49 @@ bool poll_signals(void*) { return PyErr_CheckSignals() != 0; }
 
 namespace tavrik::python {
 
+namespace {
+
+// Runs PyType_FromSpec with DeprecationWarnings ignored: the host warns that a
+// class created under a bare name has no __module__, which a caller running with
+// warnings as errors would otherwise see as a failed import. The module name is
+// set right afterwards.
+PyObject* type_from_spec_quietly(PyType_Spec* spec) {
+    Ref warnings = Ref::steal(PyImport_ImportModule("warnings"));
+    if (!warnings) return nullptr;
+    Ref context = Ref::steal(PyObject_CallMethod(warnings.get(), "catch_warnings", nullptr));
+    if (!context) return nullptr;
+    Ref entered = Ref::steal(PyObject_CallMethod(context.get(), "__enter__", nullptr));
+    if (!entered) return nullptr;
+    Ref filtered = Ref::steal(PyObject_CallMethod(warnings.get(), "simplefilter", "sO", "ignore",
+                                                  PyExc_DeprecationWarning));
+    PyObject* type = filtered ? PyType_FromSpec(spec) : nullptr;
+    Ref error = fetch_error();
+    Ref exited = Ref::steal(
+        PyObject_CallMethod(context.get(), "__exit__", "OOO", Py_None, Py_None, Py_None));
+    if (error) {
+        restore_error(std::move(error));
+    } else if (!exited) {
+        Py_XDECREF(type);
+        return nullptr;
+    }
+    return type;
+}
+
+}  // namespace
+
 PyTypeObject* create_type(PyType_Spec* spec, const char* name) {
-    PyObject* type = PyType_FromSpec(spec);
-    if (type == nullptr) {
+    PyObject* type = type_from_spec_quietly(spec);
+    if (type == nullptr || PyObject_SetAttrString(type, "__module__", module_name()) < 0) {
+        Py_XDECREF(type);
         PyErr_Print();
         fail(std::string("failed to create type object for ") + name);
     }
     return reinterpret_cast<PyTypeObject*>(type);
+}
+
+PyObject* module_name() {
+    static PyObject* name = PyUnicode_InternFromString("tavrik");
+    return name;
 }
 
 }  // namespace tavrik::python

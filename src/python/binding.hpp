@@ -177,6 +177,7 @@ namespace tavrik::python {
 // base. A failure prints the host's report and becomes the fault
 // "failed to create type object for <name>".
 PyTypeObject* create_type(PyType_Spec* spec, const char* name);
+PyObject* module_name();  // "tavrik", interned, kept for the process
 
 // Fills a preallocated list; the new reference is stolen by the list.
 inline void list_set(PyObject* list, Py_ssize_t i, PyObject* item) {
