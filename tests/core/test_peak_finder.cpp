@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
         PeakCase{"threshold_is_inclusive", {0, 1, 0, 2, 0, 0.5, 0}, 1.0, {{3, 4, 2}, {1, 2, 1}}},
         PeakCase{"two_values", {0, 1}, {}, {}},
         PeakCase{"empty", {}, {}, {}}),
-    [](const ::testing::TestParamInfo<PeakCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<PeakCase>& p) { return p.param.name; });
 
 TEST(PeakFinder, ReportsTheDifferencesAroundThePeak) {
     const std::vector<double> y{0.0, 0.25, 1.0, 0.5, 0.75};

@@ -1,0 +1,69 @@
+// The effective-index search over the stack and the neff of one mode.
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "multilayer.hpp"
+#include "scattering_matrix.hpp"
+#include "search.hpp"
+#include "transfer_matrix.hpp"
+
+namespace tavrik {
+
+std::vector<double> search_betas(const MultiLayer& multilayer, double omega,
+                                 Polarization polarization, const CancelCheck& cancel) {
+    const std::span<const Layer> layers(multilayer.layers);
+    // The backend byte: zero selects the scattering matrix, any other value the
+    // transfer matrix. The choice is made once, outside the sample loop.
+    if (static_cast<std::uint8_t>(multilayer.backend) == 0) {
+        return detail::search_passes(
+            multilayer, omega,
+            [&](double beta) {
+                return scattering_characteristic(calculate_s_matrix(layers, omega, beta, polarization));
+            },
+            cancel);
+    }
+    return detail::search_passes(
+        multilayer, omega,
+        [&](double beta) {
+            return transfer_characteristic(calculate_t_matrix(layers, omega, beta, polarization));
+        },
+        cancel);
+}
+
+std::vector<double> mode_list(const MultiLayer& multilayer, double omega,
+                              Polarization polarization, const CancelCheck& cancel) {
+    std::vector<double> betas = search_betas(multilayer, omega, polarization, cancel);
+
+    // ---- Completion point -------------------------------------------------
+    // The one place where the search's propagation constants become the list
+    // of guided modes. For now the list is taken as the search found it.
+    // ------------------------------------------------------------------------
+
+    std::vector<double> neffs;
+    neffs.reserve(betas.size());
+    for (double beta : betas) neffs.push_back(beta / omega);
+    // Stable, and a value goes first only when strictly greater.
+    std::stable_sort(neffs.begin(), neffs.end(), std::greater<double>{});
+    return neffs;
+}
+
+std::string mode_not_found_message(std::uint32_t mode, std::size_t count) {
+    std::string text = "Mode " + std::to_string(mode) + " not found. Only " + std::to_string(count);
+    // With no mode at all there is no highest mode number to show.
+    if (count == 0) return text + " modes available.";
+    return text + " modes (0->" + std::to_string(count - 1) + ") available.";
+}
+
+NeffResult neff(const MultiLayer& multilayer, double omega, Polarization polarization,
+                std::uint32_t mode, const CancelCheck& cancel) {
+    const std::vector<double> modes = mode_list(multilayer, omega, polarization, cancel);
+    if (mode < modes.size()) return modes[mode];
+    return mode_not_found_message(mode, modes.size());
+}
+
+}  // namespace tavrik
