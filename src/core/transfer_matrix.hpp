@@ -6,8 +6,16 @@
 // other layer is its start (its interface with layer j-1). In an evanescent
 // layer (kx = +i kappa) the A wave decays toward layer N-1 and the B wave decays
 // toward layer 0. A guided mode has A_0 = 0 and B_(N-1) = 0, that is T22 = 0.
+//
+// Every real scalar (n, d, beta, omega, 0.5) enters the arithmetic as a complex
+// number with a zero imaginary part, through the full complex product, and the
+// exact zeros of the propagation matrix take part in the matrix products. The
+// results therefore carry the NaN an overflowed evanescent layer produces
+// (0 * inf) instead of silently dropping it. Nothing here allocates except the
+// coefficient list.
 #pragma once
 
+#include <cmath>
 #include <span>
 #include <vector>
 
@@ -28,7 +36,13 @@ struct CoefficientPair {
 
 // Principal square root of (n*omega + 0i)^2 - (beta + 0i)^2: real and positive
 // in an oscillating layer, +i*sqrt(beta^2 - n^2 omega^2) in an evanescent one.
-Complex kx(double n, double omega, double beta);
+// For positive n, omega and beta the radicand's imaginary part is +0, which is
+// what puts an evanescent root on the +i side of the cut.
+inline Complex kx(double n, double omega, double beta) {
+    const Complex k0n = real(n * omega);
+    const Complex b = real(beta);
+    return sqrt(k0n * k0n - b * b);
+}
 
 struct TransferMatrix {
     // Propagation across a layer of index n and thickness d: diag(exp(i k d), exp(-i k d)).
@@ -43,14 +57,80 @@ struct TransferMatrix {
 Matrix2 calculate_t_matrix(std::span<const Layer> layers, double omega, double beta,
                            Polarization polarization);
 
-// The transfer characteristic value log10|1/T22|, computed without scaling.
-double transfer_characteristic(const Matrix2& t);
-
 // The amplitudes of every layer for the amplitudes (a0, b0) of layer 0; entry j
 // at layer j's reference plane. Faults for fewer than two layers.
 std::vector<CoefficientPair> get_propagation_coefficients_transfer(std::span<const Layer> layers,
                                                                    double omega, double beta,
                                                                    Polarization polarization,
                                                                    Complex a0, Complex b0);
+
+// The building blocks, from wavenumbers already computed. A stack walk computes
+// each layer's kx once per beta and hands it to both the interface on either
+// side and the propagation across the layer; the value is the same bits the
+// public functions above would recompute.
+namespace detail {
+
+inline constexpr Complex zero{0.0, 0.0};
+
+// Full 2x2 products; no term is skipped for a zero factor, so 0 * inf stays NaN.
+inline Matrix2 mul(const Matrix2& a, const Matrix2& b) {
+    return {a.m11 * b.m11 + a.m12 * b.m21, a.m11 * b.m12 + a.m12 * b.m22,
+            a.m21 * b.m11 + a.m22 * b.m21, a.m21 * b.m12 + a.m22 * b.m22};
+}
+
+inline CoefficientPair mul(const Matrix2& a, CoefficientPair v) {
+    return {a.m11 * v.a + a.m12 * v.b, a.m21 * v.a + a.m22 * v.b};
+}
+
+// diag(exp((i k)(d + 0i)), exp((-i k)(d + 0i))) with i k = (-k.im, k.re).
+// For an evanescent layer the second entry is e^(+kappa d), which overflows to
+// +inf beyond kappa d ~ 709.78; the transfer method lets it.
+inline Matrix2 propagation(Complex k, double d) {
+    const Complex dd = real(d);
+    const Complex ik{-k.im, k.re};
+    const Complex minus_ik{k.im, -k.re};
+    return {exp(ik * dd), zero, zero, exp(minus_ik * dd)};
+}
+
+// A_b + B_b = A_a + B_a (tangential E) and A_b - B_b = (k_a/k_b)(A_a - B_a)
+// (tangential H for TE); entries 1/2 (1 +- k_a/k_b), written over the common
+// divisor k_b. k_b = 0 (beta = n_b omega) gives NaN through 0/0.
+inline Matrix2 interface_te(Complex k_a, Complex k_b) {
+    const Complex half = real(0.5);
+    const Complex same = ((k_a + k_b) * half) / k_b;
+    const Complex cross = ((k_b - k_a) * half) / k_b;
+    return {same, cross, cross, same};
+}
+
+// TM: continuity of H_y and of E_z ~ kx/n^2 H_y gives the ratio
+// (n_a^2 k_b)/(n_b^2 k_a) = U/W; the common divisor is W, zero when k_a = 0.
+inline Matrix2 interface_tm(double n_a, double n_b, Complex k_a, Complex k_b) {
+    const Complex half = real(0.5);
+    const Complex w = (real(n_b) * real(n_b)) * k_a;
+    const Complex u = (real(n_a) * real(n_a)) * k_b;
+    const Complex same = ((w + u) * half) / w;
+    const Complex cross = ((w - u) * half) / w;
+    return {same, cross, cross, same};
+}
+
+inline Matrix2 interface(double n_a, double n_b, Complex k_a, Complex k_b,
+                         Polarization polarization) {
+    return is_te(polarization) ? interface_te(k_a, k_b) : interface_tm(n_a, n_b, k_a, k_b);
+}
+
+}  // namespace detail
+
+// The transfer characteristic value log10|1/T22|, computed without scaling;
+// inline so that the search's sampling loop carries no call for it.
+// The reciprocal of T22 by the plain formula: an overflowing |T22|^2 gives
+// w = 0 and v = -inf, an underflowing one gives v = +inf, T22 = 0 gives NaN.
+inline double transfer_characteristic(const Matrix2& t) {
+    const double re = t.m22.re;
+    const double im = t.m22.im;
+    const double q = re * re + im * im;
+    const double w_re = re / q;
+    const double w_im = 0.0 - im / q;
+    return std::log10(std::hypot(w_re, w_im));
+}
 
 }  // namespace tavrik
