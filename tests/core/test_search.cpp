@@ -15,7 +15,9 @@
 #include "multilayer.hpp"
 #include "numeric.hpp"
 #include "peak_finder.hpp"
+#include "scattering_matrix.hpp"
 #include "search.hpp"
+#include "transfer_matrix.hpp"
 
 namespace tavrik {
 namespace {
@@ -285,6 +287,30 @@ TEST(Search, AnyNonZeroBackendByteSelectsTheTransferMatrix) {
     const std::vector<double> odd = search_betas(stack(slab, static_cast<BackEnd>(7)), two_pi, Polarization::TE, {});
     EXPECT_EQ(odd, transfer);
     ASSERT_EQ(transfer.size(), 3u);
+}
+
+TEST(Search, StreamingEqualsTheMaterialisedSearchOnAMultilayer) {
+    // Twelve layers with evanescent 1.44 films between 3.5 films: many peaks
+    // of very different heights, some rejected by the thresholds.
+    std::vector<Layer> layers{{1.0, 0.0}};
+    for (int k = 0; k < 10; ++k) layers.push_back(k % 2 == 0 ? Layer{3.5, 0.2} : Layer{1.44, 0.3});
+    layers.push_back({1.44, 0.0});
+    for (Polarization p : {Polarization::TE, Polarization::TM}) {
+        const MultiLayer t = stack(layers, BackEnd::Transfer);
+        const MultiLayer s = stack(layers, BackEnd::Scattering);
+        const auto v_t = [&](double beta) {
+            return transfer_characteristic(calculate_t_matrix(layers, two_pi, beta, p));
+        };
+        const auto v_s = [&](double beta) {
+            return scattering_characteristic(calculate_s_matrix(layers, two_pi, beta, p));
+        };
+        const std::vector<double> found_t = search_betas(t, two_pi, p, {});
+        const std::vector<double> found_s = search_betas(s, two_pi, p, {});
+        EXPECT_EQ(found_t, materialised_search(t, two_pi, v_t));
+        EXPECT_EQ(found_s, materialised_search(s, two_pi, v_s));
+        EXPECT_GE(found_t.size(), 3u);
+        EXPECT_GE(found_s.size(), 3u);
+    }
 }
 
 TEST(Search, ModesAreInDescendingOrderWhateverTheFoundOrder) {
