@@ -99,14 +99,18 @@ std::size_t PruferWalk::count() const {
     return static_cast<std::size_t>(half_turns) + (beyond ? 1u : 0u);
 }
 
-double PruferWalk::mismatch() const {
+double PruferWalk::rest() const {
     if (!ok || saturated) return std::numeric_limits<double>::quiet_NaN();
     // phi - theta_R from one atan2 of the cross and dot products of the two
     // directions (as points (v, u)), so that it is accurate near zero, where
-    // the modes are. Its range is (-pi, pi/2).
+    // the modes are.
     double diff = std::atan2(-(v + p_kappa_end * u), u - p_kappa_end * v);
     if (diff > 0.5 * pi + 1e-12) diff -= 2.0 * pi;
-    return half_turns * pi + diff;
+    return diff;
+}
+
+double PruferWalk::mismatch(std::size_t m) const {
+    return (half_turns - static_cast<double>(m)) * pi + rest();
 }
 
 PruferWalk prufer_walk(std::span<const Layer> layers, double omega, double beta,
@@ -270,35 +274,48 @@ constexpr double claim_width = 2e-9;
 constexpr double refine_tolerance = 1e-9;
 // Walks between two polls of the cancel check.
 constexpr unsigned poll_every = 16;
-// Bisection of a double interval ends after at most about 2100 halvings.
-constexpr int max_refine_steps = 2200;
+// Brent's method needs at most about the square of the bisection steps, and
+// bisection of a double interval ends after at most about 2100 halvings; in
+// practice a mode takes well under 20 steps. This only bounds hostile input.
+constexpr int max_refine_steps = 5000;
 
 // Everything learnt about the count along beta: for each count seen, the
-// lowest and highest beta where it was seen, with the mismatch there (NaN
-// where it was not computed). The count is non-increasing in beta, so the
+// lowest and highest beta where it was seen, with the walk's angle there (NaN
+// where no walk was made). The count is non-increasing in beta, so the
 // tightest bracket of mode m is (highest beta with count > m, lowest beta with
 // count <= m).
 struct Probe {
     double beta = 0.0;
-    double mismatch = std::numeric_limits<double>::quiet_NaN();
+    double half_turns = std::numeric_limits<double>::quiet_NaN();
+    double rest = std::numeric_limits<double>::quiet_NaN();
+    bool walked() const { return !std::isnan(rest); }
+    // theta_end - theta_R - m*pi, as in PruferWalk::mismatch.
+    double mismatch(std::size_t m) const {
+        return (half_turns - static_cast<double>(m)) * detail::pi + rest;
+    }
 };
+
+Probe probe_of(double beta, const detail::PruferWalk& w) {
+    return Probe{beta, w.half_turns, w.rest()};
+}
+
 struct CountSpan {
     Probe low, high;
 };
 
 class CountMap {
 public:
-    void record(double beta, std::size_t count, double mismatch) {
+    void record(std::size_t count, const Probe& probe) {
         auto [it, inserted] = spans_.try_emplace(count);
         CountSpan& s = it->second;
         if (inserted) {
-            s.low = s.high = Probe{beta, mismatch};
+            s.low = s.high = probe;
             return;
         }
-        if (beta < s.low.beta || (beta == s.low.beta && std::isnan(s.low.mismatch)))
-            s.low = Probe{beta, mismatch};
-        if (beta > s.high.beta || (beta == s.high.beta && std::isnan(s.high.mismatch)))
-            s.high = Probe{beta, mismatch};
+        if (probe.beta < s.low.beta || (probe.beta == s.low.beta && !s.low.walked()))
+            s.low = probe;
+        if (probe.beta > s.high.beta || (probe.beta == s.high.beta && !s.high.walked()))
+            s.high = probe;
     }
     // Highest beta seen with a count above m.
     Probe above(std::size_t m) const {
@@ -327,65 +344,108 @@ public:
         return detail::prufer_walk(layers_, omega_, beta, pol_);
     }
 
+    // Walk at beta and remember the result; a probe without angle if the walk
+    // failed.
+    Probe walk_probe(double beta) {
+        const detail::PruferWalk w = walk(beta);
+        if (!w.ok || w.saturated) return Probe{beta};
+        const Probe p = probe_of(beta, w);
+        known_.record(w.count(), p);
+        return p;
+    }
+
     // Walk at beta and remember the count; false if the walk failed.
     bool probe(double beta, std::size_t& count) {
         const detail::PruferWalk w = walk(beta);
         if (!w.ok || w.saturated) return false;
         count = w.count();
-        known_.record(beta, count, w.mismatch());
+        known_.record(count, probe_of(beta, w));
         return true;
     }
 
-    // Mode m lies in (a, b] with count(a) > m >= count(b). Shrink the bracket by
-    // false position on the mismatch angle minus m*pi (Illinois-weighted), with
-    // every step's side decided by the count and a bisection whenever two steps
-    // have not halved the bracket; stop at a width of 2e-9.
+    // Mode m lies in (a, b] with count(a) > m >= count(b). Find it with
+    // Brent's method on f = theta_end - theta_R - m pi, which is continuous,
+    // strictly decreasing and zero exactly at mode m, whatever other modes the
+    // bracket holds. The side of every new point is decided by the count, so
+    // the bracket stays certified even where f is rounded; the result is the
+    // middle of a final bracket no wider than about 1e-9.
     double refine(std::size_t m) {
         Probe a = known_.above(m);
         Probe b = known_.at_most(m);
-        const double target = static_cast<double>(m) * detail::pi;
-        double fa = a.mismatch - target;
-        double fb = b.mismatch - target;
-        double width_before_last = std::numeric_limits<double>::infinity();
-        double width_last = std::numeric_limits<double>::infinity();
-        int last_side = 0;
-        for (int step = 0; step < max_refine_steps; ++step) {
-            const double width = b.beta - a.beta;
-            if (!(width > 2.0 * refine_tolerance)) break;
-            const double mid = a.beta + 0.5 * width;
-            if (!(a.beta < mid && mid < b.beta)) break;
-            double x = mid;
-            const bool slow = width > 0.5 * width_before_last;
-            if (!slow && fa > 0.0 && fb <= 0.0) {
-                x = a.beta + width * (fa / (fa - fb));
-                x = std::clamp(x, a.beta + refine_tolerance, b.beta - refine_tolerance);
-                if (!(a.beta < x && x < b.beta)) x = mid;
+        if (!a.walked()) a = walk_probe(a.beta);
+        if (!b.walked()) b = walk_probe(b.beta);
+        if (!(a.beta < b.beta) || !a.walked() || !b.walked())
+            return a.beta + 0.5 * (b.beta - a.beta);
+        // f with the sign the count gives it.
+        auto signed_f = [&](const Probe& p, bool above) {
+            const double f = p.mismatch(m);
+            if (above) return f > 0.0 ? f : std::numeric_limits<double>::min();
+            return f <= 0.0 ? f : -std::numeric_limits<double>::min();
+        };
+        // Brent's notation: b is the latest point, c the other end of the
+        // bracket, a the previous point.
+        double xa = a.beta, fa = signed_f(a, true);
+        double xb = b.beta, fb = signed_f(b, false);
+        double xc = xa, fc = fa;
+        double step = xb - xa, prev_step = step;
+        constexpr double eps = std::numeric_limits<double>::epsilon();
+        for (int iteration = 0; iteration < max_refine_steps; ++iteration) {
+            if ((fb > 0.0) == (fc > 0.0)) {
+                xc = xa;
+                fc = fa;
+                step = prev_step = xb - xa;
             }
-            width_before_last = width_last;
-            width_last = width;
-
-            const detail::PruferWalk w = walk(x);
-            if (!w.ok || w.saturated) {
-                // Cannot happen inside a range whose ends were walked; keep
-                // bisecting on what is known rather than give up.
-                break;
+            if (std::fabs(fc) < std::fabs(fb)) {
+                xa = xb;
+                xb = xc;
+                xc = xa;
+                fa = fb;
+                fb = fc;
+                fc = fa;
             }
-            const double fx = w.mismatch() - target;
-            const std::size_t cx = w.count();
-            known_.record(x, cx, w.mismatch());
-            if (cx > m) {
-                a = Probe{x, w.mismatch()};
-                fa = fx;
-                if (last_side == 1) fb *= 0.5;
-                last_side = 1;
+            const double tol = 2.0 * eps * std::fabs(xb) + 0.5 * refine_tolerance;
+            const double half = 0.5 * (xc - xb);
+            if (std::fabs(half) <= tol || fb == 0.0) break;
+            if (std::fabs(prev_step) >= tol && std::fabs(fa) > std::fabs(fb)) {
+                // Secant or inverse quadratic interpolation, accepted only while
+                // it stays well inside the bracket and keeps converging.
+                const double s = fb / fa;
+                double p = 0.0, q = 0.0;
+                if (xa == xc) {
+                    p = 2.0 * half * s;
+                    q = 1.0 - s;
+                } else {
+                    const double qa = fa / fc, r = fb / fc;
+                    p = s * (2.0 * half * qa * (qa - r) - (xb - xa) * (r - 1.0));
+                    q = (qa - 1.0) * (r - 1.0) * (s - 1.0);
+                }
+                if (p > 0.0)
+                    q = -q;
+                else
+                    p = -p;
+                const double limit =
+                    std::min(3.0 * half * q - std::fabs(tol * q), std::fabs(prev_step * q));
+                if (2.0 * p < limit) {
+                    prev_step = step;
+                    step = p / q;
+                } else {
+                    step = prev_step = half;
+                }
             } else {
-                b = Probe{x, w.mismatch()};
-                fb = fx;
-                if (last_side == -1) fa *= 0.5;
-                last_side = -1;
+                step = prev_step = half;
             }
+            xa = xb;
+            fa = fb;
+            xb += std::fabs(step) > tol ? step : std::copysign(tol, half);
+            const detail::PruferWalk w = walk(xb);
+            if (!w.ok || w.saturated) return xb;  // cannot happen between walked ends
+            const std::size_t count = w.count();
+            const Probe p = probe_of(xb, w);
+            known_.record(count, p);
+            fb = signed_f(p, count > m);
         }
-        return a.beta + 0.5 * (b.beta - a.beta);
+        if (fb == 0.0) return xb;
+        return xb + 0.5 * (xc - xb);
     }
 
     CountMap& known() { return known_; }
@@ -418,7 +478,7 @@ std::vector<double> complete_mode_list(std::span<const Layer> layers, double ome
     if (!completer.probe(lo, total)) return search;
     if (total > max_completed_modes) return search;
     // No mode at or above max(n) omega: every layer is evanescent or flat there.
-    completer.known().record(hi, 0, std::numeric_limits<double>::quiet_NaN());
+    completer.known().record(0, Probe{hi});
 
     // Claim modes for the search values, highest first. The modes within
     // claim_width of s are those with indices count(s + w) ... count(s - w) - 1;
@@ -429,9 +489,13 @@ std::vector<double> complete_mode_list(std::span<const Layer> layers, double ome
     std::size_t next_free = 0;
     for (const double s : search) {
         if (!(s > lo && s < hi)) continue;  // outside the guided range (or NaN)
+        // Where doubles are coarser than the search's step, a few of their
+        // spacings stand for its resolution.
+        const double width =
+            std::max(claim_width, 8.0 * std::numeric_limits<double>::epsilon() * s);
         std::size_t below = 0, above = 0;
-        if (!completer.probe(std::max(s - claim_width, lo), below)) return search;
-        if (!completer.probe(std::min(s + claim_width, hi), above)) return search;
+        if (!completer.probe(std::max(s - width, lo), below)) return search;
+        if (!completer.probe(std::min(s + width, hi), above)) return search;
         const std::size_t index = std::max(above, next_free);
         if (index < below && index < total) {
             modes[index] = s;

@@ -86,8 +86,12 @@ struct PruferWalk {
     double p_kappa_end = 0.0;  // p_(N-1) kappa_(N-1) of the last layer
     // The number of modes above beta.
     std::size_t count() const;
-    // theta_end - theta_R, continuous and strictly decreasing in beta.
-    double mismatch() const;
+    // phi - theta_R in (-pi, pi/2), where theta_end = half_turns*pi + phi.
+    double rest() const;
+    // theta_end - theta_R - m*pi: continuous, strictly decreasing in beta and
+    // zero exactly at mode m. The whole half-turns are subtracted before the
+    // rest is added, so the value keeps its full relative precision near zero.
+    double mismatch(std::size_t m = 0) const;
 };
 
 PruferWalk prufer_walk(std::span<const Layer> layers, double omega, double beta,
