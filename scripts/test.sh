@@ -20,7 +20,11 @@ echo "== installing build and test dependencies"
 echo "== C++ core tests"
 cmake -S . -B build/core-tests -DTAVRIK_BUILD_EXTENSION=OFF -DTAVRIK_BUILD_TESTS=ON >/dev/null
 cmake --build build/core-tests -j 2
-ctest --test-dir build/core-tests --output-on-failure -j 2
+if ! ctest --test-dir build/core-tests --output-on-failure -j 2 > build/core-tests/ctest.log 2>&1; then
+  cat build/core-tests/ctest.log
+  exit 1
+fi
+tail -n 3 build/core-tests/ctest.log
 
 echo "== building and installing the module"
 "$PY" -m pip install -q --disable-pip-version-check --no-build-isolation .
