@@ -198,27 +198,42 @@ ModeCoefficients mode_coefficients(std::span<const Layer> layers, double omega, 
 
 FieldData evaluate_components(std::span<const Layer> layers, double omega, double beta,
                               const ModeCoefficients& coefficients, const GridData& grid) {
+    const std::vector<double>& x = grid.x;
+    const std::vector<std::size_t>& bounds = grid.layer_bounds;
+    const std::size_t segments = bounds.empty() ? 0 : bounds.size() - 1;
+
+    // The lookups and segment checks first, in the evaluator's order, so that a
+    // malformed grid faults exactly as there; then the segments are known to
+    // tile x[bounds.front() .. bounds.back()) and the values are written in place.
+    for (std::size_t i = 0; i < segments; ++i) {
+        at(grid.interfaces, i);
+        for (const ComponentCoefficients& c : coefficients) at(c.pairs, i);
+        at(layers, i);
+        check_slice(bounds[i], bounds[i + 1], x.size());
+    }
+    const std::size_t first = segments == 0 ? 0 : bounds.front();
+    const std::size_t count = segments == 0 ? 0 : bounds.back() - first;
+
     FieldData out;
-    out.x = grid.x;
+    out.x = x;
     const std::array<std::vector<Complex>*, component_count> components{
         &out.Ex, &out.Ey, &out.Ez, &out.Hx, &out.Hy, &out.Hz};
-    for (std::vector<Complex>* c : components) c->reserve(grid.x.size());
+    std::array<Complex*, component_count> write{};
+    for (std::size_t c = 0; c < component_count; ++c) {
+        components[c]->resize(count);
+        write[c] = components[c]->data();
+    }
 
-    const std::vector<double>& x = grid.x;
-    for (std::size_t i = 0; i + 1 < grid.layer_bounds.size(); ++i) {
-        const double reference = at(grid.interfaces, i);
+    for (std::size_t i = 0; i < segments; ++i) {
+        const double reference = grid.interfaces[i];
+        const Complex k = kx(layers[i].n, omega, beta);
         std::array<CoefficientPair, component_count> pairs;
-        for (std::size_t c = 0; c < component_count; ++c) pairs[c] = at(coefficients[c].pairs, i);
-        const Layer& layer = at(layers, i);
-        const std::size_t start = grid.layer_bounds[i];
-        const std::size_t end = grid.layer_bounds[i + 1];
-        check_slice(start, end, x.size());
-        const Complex k = kx(layer.n, omega, beta);
-        for (std::size_t s = start; s < end; ++s) {
+        for (std::size_t c = 0; c < component_count; ++c) pairs[c] = coefficients[c].pairs[i];
+        for (std::size_t s = bounds[i]; s < bounds[i + 1]; ++s) {
             const PartialWaves waves = partial_waves(k, x[s] - reference);
             for (std::size_t c = 0; c < component_count; ++c) {
                 const Complex value = superpose(pairs[c], waves);
-                components[c]->push_back(coefficients[c].over_z0 ? divide_by_z0(value) : value);
+                write[c][s - first] = coefficients[c].over_z0 ? divide_by_z0(value) : value;
             }
         }
     }

@@ -145,19 +145,35 @@ TEST(FieldComponents, FusedWalkEqualsTheEvaluatorBitForBit) {
     }
 }
 
+// The fused walk checks the segments before writing, and must fault exactly
+// as the evaluator does.
 TEST(FieldComponents, MalformedSegmentsFault) {
     const auto m = stack(kThinSlab, 0.25);
     auto grid = tavrik::get_grid_data(m);
     const auto pairs = tavrik::zero_coefficients(3);
-    auto eval = [&](std::size_t coefficients) {
-        tavrik::get_field_componet(
-            m.layers, 4.0, 7.0, std::span(pairs.data(), coefficients), grid);
+    auto both = [&](std::size_t coefficients) {
+        const std::span<const tavrik::CoefficientPair> list(pairs.data(), coefficients);
+        tavrik::ModeCoefficients all;
+        for (auto& c : all) c.pairs.assign(list.begin(), list.end());
+        const std::string one =
+            fault_of([&] { tavrik::get_field_componet(m.layers, 4.0, 7.0, list, grid); });
+        const std::string fused =
+            fault_of([&] { tavrik::evaluate_components(m.layers, 4.0, 7.0, all, grid); });
+        EXPECT_EQ(one, fused);
+        return one;
     };
-    EXPECT_EQ(fault_of([&] { eval(2); }), tavrik::index_message(2, 2));
+    EXPECT_EQ(both(2), tavrik::index_message(2, 2));
     grid.layer_bounds = {0, 4, 2, 6};
-    EXPECT_EQ(fault_of([&] { eval(3); }), "slice index starts at 4 but ends at 2");
+    EXPECT_EQ(both(3), "slice index starts at 4 but ends at 2");
     grid.layer_bounds = {0, 2, 4, 7};
-    EXPECT_EQ(fault_of([&] { eval(3); }), "range end index 7 out of range for slice of length 6");
+    EXPECT_EQ(both(3), "range end index 7 out of range for slice of length 6");
+    // Segments that start late cover fewer samples than the grid has.
+    grid.layer_bounds = {1, 2, 4, 5};
+    EXPECT_EQ(both(3), "no fault");
+    tavrik::ModeCoefficients all;
+    for (auto& c : all) c.pairs = pairs;
+    EXPECT_EQ(tavrik::evaluate_components(m.layers, 4.0, 7.0, all, grid).Ey.size(),
+              tavrik::get_field_componet(m.layers, 4.0, 7.0, pairs, grid).size());
 }
 
 // -- The normalised field of a found mode --------------------------------------
