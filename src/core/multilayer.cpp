@@ -9,6 +9,7 @@
 
 #include "multilayer.hpp"
 #include "scattering_matrix.hpp"
+#include "mode_count.hpp"
 #include "search.hpp"
 #include "transfer_matrix.hpp"
 
@@ -39,10 +40,12 @@ std::vector<double> mode_list(const MultiLayer& multilayer, double omega,
                               Polarization polarization, const CancelCheck& cancel) {
     std::vector<double> betas = search_betas(multilayer, omega, polarization, cancel);
 
-    // ---- Completion point -------------------------------------------------
-    // The one place where the search's propagation constants become the list
-    // of guided modes. For now the list is taken as the search found it.
-    // ------------------------------------------------------------------------
+    // The search alone keeps a peak only when the characteristic value reaches
+    // fixed heights, so it drops modes whose |dT22/dbeta| is large (many-layer
+    // stacks, cores on buffers, modes near cut-off). The certified count of the
+    // oscillation theorem completes the list: one value per guided mode, the
+    // search's own values kept bit for bit where they stand for a mode.
+    betas = complete_mode_list(multilayer.layers, omega, polarization, betas, cancel);
 
     std::vector<double> neffs;
     neffs.reserve(betas.size());
