@@ -1,6 +1,7 @@
 // The cost of the guided-mode certificate: one count walk through a stack of
 // 3 and of 20 layers, and the completion of a search list that already holds
-// every mode (the common case) or none of them.
+// every mode (the common case) or none of them. One transfer-matrix
+// evaluation over the same stacks is the yardstick: the search makes thousands.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "mode_count.hpp"
+#include "transfer_matrix.hpp"
 
 namespace {
 
@@ -37,6 +39,16 @@ void count_walk(benchmark::State& state, tavrik::Layers layers) {
     }
 }
 
+void t_matrix(benchmark::State& state, tavrik::Layers layers) {
+    const double lo = omega, hi = 2.0 * omega;
+    int i = 0;
+    for (auto _ : state) {
+        const double beta = lo + (hi - lo) * (i++ % 997) / 997.0;
+        benchmark::DoNotOptimize(
+            tavrik::calculate_t_matrix(layers, omega, beta, tavrik::Polarization::TE));
+    }
+}
+
 void complete(benchmark::State& state, tavrik::Layers layers, bool with_search) {
     const auto modes = tavrik::complete_mode_list(layers, omega, tavrik::Polarization::TE, {});
     const std::vector<double> search = with_search ? modes : std::vector<double>{};
@@ -46,6 +58,8 @@ void complete(benchmark::State& state, tavrik::Layers layers, bool with_search) 
     state.counters["modes"] = static_cast<double>(modes.size());
 }
 
+BENCHMARK_CAPTURE(t_matrix, layers_3, slab());
+BENCHMARK_CAPTURE(t_matrix, layers_20, bragg());
 BENCHMARK_CAPTURE(count_walk, layers_3, slab());
 BENCHMARK_CAPTURE(count_walk, layers_20, bragg());
 BENCHMARK_CAPTURE(complete, layers_3_all_found, slab(), true);

@@ -102,11 +102,19 @@ std::size_t PruferWalk::count() const {
 double PruferWalk::rest() const {
     if (!ok || saturated) return std::numeric_limits<double>::quiet_NaN();
     // phi - theta_R from one atan2 of the cross and dot products of the two
-    // directions (as points (v, u)), so that it is accurate near zero, where
-    // the modes are.
-    double diff = std::atan2(-(v + p_kappa_end * u), u - p_kappa_end * v);
-    if (diff > 0.5 * pi + 1e-12) diff -= 2.0 * pi;
-    return diff;
+    // directions, accurate near zero, where the modes are. It is taken in the
+    // last layer's scaled coordinates (u, v/(p kappa)), where the decaying
+    // direction is (1, -1): the angle then grows far more evenly with beta than
+    // in (u, v) when p kappa is large or small, which is what the root finder
+    // needs. Scaling v moves no zero of u and no crossing of the decaying
+    // direction, so the half-turns and the count are the same in both. phi
+    // lies in [0, pi) and theta_R at 3 pi/4, so the difference lies in
+    // (-3 pi/4, pi/4), inside atan2's range. With kappa = 0 (only at the lower
+    // edge of the guided range) the plain angles are used: theta_R = pi/2.
+    const double s = p_kappa_end;
+    if (!(s > 0.0)) return std::atan2(-v, u);
+    if (s < 1.0) return std::atan2(-(s * u + v), s * u - v);
+    return std::atan2(-(u + v / s), u - v / s);
 }
 
 double PruferWalk::mismatch(std::size_t m) const {
@@ -329,6 +337,13 @@ public:
         return std::prev(it)->second.low;
     }
 
+    // Forget what can no longer bracket mode m or any later one: every count
+    // below the largest count of at most m.
+    void forget_below(std::size_t m) {
+        auto it = spans_.upper_bound(m);
+        if (it != spans_.begin()) spans_.erase(spans_.begin(), std::prev(it));
+    }
+
 private:
     std::map<std::size_t, CountSpan> spans_;
 };
@@ -504,8 +519,13 @@ std::vector<double> complete_mode_list(std::span<const Layer> layers, double ome
         }
     }
 
-    for (std::size_t m = 0; m < total; ++m)
-        if (!claimed[m]) modes[m] = completer.refine(m);
+    // The modes are refined in order, so the map only keeps the probes that
+    // can still bracket a later mode: its size stays that of the search list.
+    for (std::size_t m = 0; m < total; ++m) {
+        if (claimed[m]) continue;
+        completer.known().forget_below(m);
+        modes[m] = completer.refine(m);
+    }
 
     return sorted_descending(modes);
 }

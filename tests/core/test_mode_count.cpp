@@ -10,6 +10,7 @@
 
 #include "fault.hpp"
 #include "mode_count.hpp"
+#include "transfer_matrix.hpp"
 
 namespace {
 
@@ -372,6 +373,25 @@ TEST(CompleteModeList, FindsBothModesOfEachCoupledPair) {
         ASSERT_EQ(betas.size(), 4u);
         EXPECT_LT(exact[0] - exact[1], 2e-9);
         for (std::size_t m = 0; m < 4; ++m) EXPECT_NEAR(betas[m], exact[m], 1e-9) << m;
+    }
+}
+
+// The stack's own transfer matrix agrees: T22 at each returned beta is tiny
+// next to its values a little way off.
+TEST(CompleteModeList, ReturnedModesZeroTheTransferMatrix) {
+    const double omega = two_pi;
+    for (const Layers* layers : {&core_on_buffer, &two_cores, &symmetric_slab, &asymmetric_slab}) {
+        for (const Polarization pol : {TE, TM}) {
+            const auto betas = complete_mode_list(*layers, omega, pol, {});
+            ASSERT_FALSE(betas.empty());
+            for (const double beta : betas) {
+                auto t22 = [&](double b) {
+                    return tavrik::abs(tavrik::calculate_t_matrix(*layers, omega, b, pol).m22);
+                };
+                const double around = std::min(t22(beta - 1e-4), t22(beta + 1e-4));
+                EXPECT_LT(t22(beta), 1e-3 * around) << beta / omega;
+            }
+        }
     }
 }
 
