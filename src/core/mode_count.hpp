@@ -86,11 +86,13 @@ struct PruferWalk {
     double p_kappa_end = 0.0;  // p_(N-1) kappa_(N-1) of the last layer
     // The number of modes above beta.
     std::size_t count() const;
-    // phi - theta_R in (-pi, pi/2), where theta_end = half_turns*pi + phi.
+    // phi - theta_R, where theta_end = half_turns*pi + phi, both angles taken
+    // in the last layer's scaled coordinates (u, v/(p kappa)) (see the .cpp).
     double rest() const;
-    // theta_end - theta_R - m*pi: continuous, strictly decreasing in beta and
-    // zero exactly at mode m. The whole half-turns are subtracted before the
-    // rest is added, so the value keeps its full relative precision near zero.
+    // half_turns*pi + rest() - m*pi: continuous in beta, positive exactly when
+    // more than m modes lie above beta, and zero at mode m. The whole
+    // half-turns are subtracted before the rest is added, so the value keeps
+    // its full relative precision near zero.
     double mismatch(std::size_t m = 0) const;
 };
 
