@@ -3,7 +3,8 @@
 // a loop that does only the libm work no evaluation can avoid: one sqrt per
 // layer (its kx) and one sincos or exp per inner layer (its phase or decay).
 // After the runs a summary prints ns per evaluation and the ratio of each
-// method to that loop (the fastest repetition of each; use
+// method to that loop, and of the transfer evaluation to the library calls it
+// makes itself (the fastest repetition of each; use
 // --benchmark_repetitions=5 on a shared machine).
 #include <benchmark/benchmark.h>
 
@@ -75,31 +76,46 @@ void scattering(benchmark::State& state) {
     });
 }
 
-void libm_floor(benchmark::State& state) {
-    sweep(state, [](const Stack& s, double beta) {
-        double sum = 0.0;
-        const std::size_t count = s.layers.size();
-        for (std::size_t j = 0; j < count; ++j) {
-            const double kn = s.layers[j].n * s.omega;
-            const double radicand = kn * kn - beta * beta;
-            const double k = std::sqrt(std::fabs(radicand));
-            sum += k;
-            if (j == 0 || j + 1 == count) continue;
-            if (radicand >= 0.0) {
-                double sn = 0.0, cs = 0.0;
-                tavrik::detail::sincos(k * s.layers[j].d, &sn, &cs);
+// The libm work of one evaluation: kx's sqrt for every layer, and for every
+// inner layer its phase (sincos) or decay (exp). `both_waves` adds what the
+// transfer evaluation actually calls: the second exponential of P (the opposite
+// argument, which no identity turns into the first one's bits) and the
+// characteristic value's hypot and log10.
+template <bool both_waves>
+double libm_work(const Stack& s, double beta) {
+    double sum = 0.0;
+    const std::size_t count = s.layers.size();
+    for (std::size_t j = 0; j < count; ++j) {
+        const double kn = s.layers[j].n * s.omega;
+        const double radicand = kn * kn - beta * beta;
+        const double k = std::sqrt(std::fabs(radicand));
+        sum += k;
+        if (j == 0 || j + 1 == count) continue;
+        const double kd = k * s.layers[j].d;
+        if (radicand >= 0.0) {
+            double sn = 0.0, cs = 0.0;
+            tavrik::detail::sincos(kd, &sn, &cs);
+            sum += sn + cs;
+            if (both_waves) {
+                tavrik::detail::sincos(-kd, &sn, &cs);
                 sum += sn + cs;
-            } else {
-                sum += std::exp(-k * s.layers[j].d);
             }
+        } else {
+            sum += std::exp(-kd);
+            if (both_waves) sum += std::exp(kd);
         }
-        return sum;
-    });
+    }
+    if (both_waves) sum += std::log10(std::hypot(sum, beta));
+    return sum;
 }
+
+void libm_floor(benchmark::State& state) { sweep(state, libm_work<false>); }
+void libm_calls(benchmark::State& state) { sweep(state, libm_work<true>); }
 
 BENCHMARK(transfer)->Arg(3)->Arg(6)->Arg(20)->Unit(benchmark::kNanosecond);
 BENCHMARK(scattering)->Arg(3)->Arg(6)->Arg(20)->Unit(benchmark::kNanosecond);
 BENCHMARK(libm_floor)->Arg(3)->Arg(6)->Arg(20)->Unit(benchmark::kNanosecond);
+BENCHMARK(libm_calls)->Arg(3)->Arg(6)->Arg(20)->Unit(benchmark::kNanosecond);
 
 // Keeps the fastest CPU time per iteration of every (function, layers) pair.
 class Collector : public benchmark::ConsoleReporter {
@@ -126,17 +142,19 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&collector);
     benchmark::Shutdown();
 
-    std::printf("\nns per evaluation (fastest repetition) and ratio to the libm floor\n");
-    std::printf("%7s %12s %12s %12s %10s %10s\n", "layers", "libm floor", "transfer", "scattering",
-                "T / libm", "S / libm");
+    std::printf("\nns per evaluation (fastest repetition); ratios to the libm floor, and of\n"
+                "the transfer evaluation to the libm calls it makes itself\n");
+    std::printf("%7s %11s %11s %11s %11s %9s %9s %11s\n", "layers", "libm floor", "libm calls",
+                "transfer", "scattering", "T/floor", "S/floor", "T/calls");
     for (const char* layers : {"3", "6", "20"}) {
         const auto get = [&](const char* name) {
             const auto it = collector.best.find({name, layers});
             return it == collector.best.end() ? NAN : it->second;
         };
-        const double floor = get("libm_floor"), t = get("transfer"), s = get("scattering");
-        std::printf("%7s %12.1f %12.1f %12.1f %10.2f %10.2f\n", layers, floor, t, s, t / floor,
-                    s / floor);
+        const double floor = get("libm_floor"), calls = get("libm_calls");
+        const double t = get("transfer"), s = get("scattering");
+        std::printf("%7s %11.1f %11.1f %11.1f %11.1f %9.2f %9.2f %11.2f\n", layers, floor, calls, t,
+                    s, t / floor, s / floor, t / calls);
     }
     return 0;
 }

@@ -6,15 +6,47 @@ namespace tavrik {
 
 namespace {
 
+using detail::ComplexPair;
+using detail::pair;
+
+// I11 = I22 = (sum * 0.5) / divisor and I12 = I21 = (diff * 0.5) / divisor:
+// both quotients share the divisor and run side by side, the bits of
+// detail::interface_te / interface_tm at half the divider work.
+inline Matrix2 halves_over(Complex sum, Complex diff, Complex divisor) {
+    const Complex half = real(0.5);
+    const ComplexPair q = (pair(sum, diff) * pair(half, half)) / divisor;
+    const Complex same = detail::first(q), cross = detail::second(q);
+    return {same, cross, cross, same};
+}
+
 // The polarization is fixed for a whole walk; choosing the interface formula
 // once keeps the branch out of the per-layer loop.
 template <bool TE>
 Matrix2 interface_for(const Layer& a, const Layer& b, Complex k_a, Complex k_b) {
     if constexpr (TE) {
-        return detail::interface_te(k_a, k_b);
+        return halves_over(k_a + k_b, k_b - k_a, k_b);
     } else {
-        return detail::interface_tm(a.n, b.n, k_a, k_b);
+        const Complex w = (real(b.n) * real(b.n)) * k_a;
+        const Complex u = (real(a.n) * real(a.n)) * k_b;
+        return halves_over(w + u, w - u, w);
     }
+}
+
+// T held by rows, each row's two entries side by side: M T is then
+// row_i = M_i1 row_1 + M_i2 row_2, lane by lane the operations of detail::mul.
+struct Rows {
+    ComplexPair r1, r2;  // (T11, T12) and (T21, T22)
+};
+
+inline Rows rows_of(const Matrix2& t) { return {pair(t.m11, t.m12), pair(t.m21, t.m22)}; }
+
+inline Matrix2 matrix_of(const Rows& t) {
+    return {detail::first(t.r1), detail::second(t.r1), detail::first(t.r2), detail::second(t.r2)};
+}
+
+inline Rows mul(const Matrix2& m, const Rows& t) {
+    return {pair(m.m11, m.m11) * t.r1 + pair(m.m12, m.m12) * t.r2,
+            pair(m.m21, m.m21) * t.r1 + pair(m.m22, m.m22) * t.r2};
 }
 
 // T = I(0->1), then T <- I(j->j+1) (P_j T) for the inner layers in order.
@@ -22,19 +54,19 @@ template <bool TE>
 Matrix2 walk_t_matrix(std::span<const Layer> layers, double omega, double beta) {
     const Layer& first = at(layers, 0);
     const Layer& second = at(layers, 1);
-    Complex k_prev = kx(first.n, omega, beta);
+    const Complex k_first = kx(first.n, omega, beta);
     Complex k_here = kx(second.n, omega, beta);
-    Matrix2 t = interface_for<TE>(first, second, k_prev, k_here);
+    Rows t = rows_of(interface_for<TE>(first, second, k_first, k_here));
     const std::size_t count = layers.size();
     for (std::size_t j = 1; j + 1 < count; ++j) {
         const Layer& here = layers[j];
         const Layer& next = layers[j + 1];
         const Complex k_next = kx(next.n, omega, beta);
         const Matrix2 p = detail::propagation(k_here, here.d);
-        t = detail::mul(interface_for<TE>(here, next, k_here, k_next), detail::mul(p, t));
+        t = mul(interface_for<TE>(here, next, k_here, k_next), mul(p, t));
         k_here = k_next;
     }
-    return t;
+    return matrix_of(t);
 }
 
 // The same walk applied to one amplitude column; with (a0, b0) = (0, 1) every

@@ -173,6 +173,32 @@ TEST(TransferMatrix, RandomStacksLastPairIsSecondColumnAndOuterThicknessIsUnused
         }
 }
 
+// The walks reuse each kx and may reorganise the work, but every result must
+// be the bits of the plain composition of the elementary matrices.
+TEST(StackWalks, RandomStacksEqualThePlainCompositionBitForBit) {
+    auto stacks = testdata::random_stacks(300, 5);
+    // Cut-off lines (0/0) and an overflowing spacer (0 * inf) as well.
+    for (const double beta : {4.0, 5.8, 8.0}) stacks.push_back({film, 4.0, beta});
+    stacks.push_back({{{1.44, 0.0}, {3.5, 0.22}, {1.0, 400.0}, {3.5, 0.3}, {1.44, 0.0}}, 6.0, 15.0});
+    for (const auto& s : stacks)
+        for (const Polarization p : {TE, TM}) {
+            const Layers& l = s.layers;
+            Matrix2 t = TransferMatrix::matrix_interface(l[0].n, l[1].n, s.omega, s.beta, p);
+            Matrix2 sm = ScatteringMatrix::matrix_interface(l[0].n, l[1].n, s.omega, s.beta, p);
+            for (std::size_t j = 1; j + 1 < l.size(); ++j) {
+                const Matrix2 pj = TransferMatrix::matrix_propagation(l[j].n, l[j].d, s.omega, s.beta);
+                t = detail::mul(TransferMatrix::matrix_interface(l[j].n, l[j + 1].n, s.omega, s.beta, p),
+                                detail::mul(pj, t));
+                const Complex phi = pj.m11;  // exp((i k)(d + 0i)) = exp((d + 0i)(i k))
+                sm = star_product(sm, {phi, {}, {}, phi});
+                sm = star_product(sm, ScatteringMatrix::matrix_interface(l[j].n, l[j + 1].n, s.omega,
+                                                                         s.beta, p));
+            }
+            EXPECT_TRUE(bits_equal(calculate_t_matrix(l, s.omega, s.beta, p), t));
+            EXPECT_TRUE(bits_equal(calculate_s_matrix(l, s.omega, s.beta, p), sm));
+        }
+}
+
 using StackCall = std::function<void(std::span<const Layer>)>;
 
 class FewerThanTwoLayers : public ::testing::TestWithParam<StackCall> {};
