@@ -330,6 +330,11 @@ public:
         auto it = spans_.upper_bound(m);
         return it == spans_.end() ? Probe{} : it->second.high;
     }
+    // The count of that probe (0 when there is none).
+    std::size_t count_above(std::size_t m) const {
+        auto it = spans_.upper_bound(m);
+        return it == spans_.end() ? 0 : it->first;
+    }
     // Lowest beta seen with a count of at most m.
     Probe at_most(std::size_t m) const {
         auto it = spans_.upper_bound(m);
@@ -459,8 +464,30 @@ public:
             known_.record(count, p);
             fb = signed_f(p, count > m);
         }
-        if (fb == 0.0) return xb;
-        return xb + 0.5 * (xc - xb);
+        const double found = fb == 0.0 ? xb : xb + 0.5 * (xc - xb);
+        return separate(m, found);
+    }
+
+    // Two modes closer than the refinement's tolerance can share its final
+    // bracket. Bisect on the count until the bracket holds mode m alone, so
+    // that every mode gets a value of its own.
+    double separate(std::size_t m, double found) {
+        bool split = false;
+        for (int iteration = 0; iteration < max_refine_steps; ++iteration) {
+            const Probe a = known_.above(m);
+            const Probe b = known_.at_most(m);
+            if (known_.count_above(m) <= m + 1 || !(a.beta < b.beta)) break;
+            const double mid = a.beta + 0.5 * (b.beta - a.beta);
+            if (!(mid > a.beta && mid < b.beta)) break;  // no double left between them
+            const detail::PruferWalk w = walk(mid);
+            if (!w.ok || w.saturated) break;
+            known_.record(w.count(), probe_of(mid, w));
+            split = true;
+        }
+        if (!split) return found;
+        const Probe a = known_.above(m);
+        const Probe b = known_.at_most(m);
+        return a.beta + 0.5 * (b.beta - a.beta);
     }
 
     CountMap& known() { return known_; }
@@ -511,6 +538,15 @@ std::vector<double> complete_mode_list(std::span<const Layer> layers, double ome
         std::size_t below = 0, above = 0;
         if (!completer.probe(std::max(s - width, lo), below)) return search;
         if (!completer.probe(std::min(s + width, hi), above)) return search;
+        // Several modes within the width of one value: the value cannot tell
+        // which of them it stands for unless the search found the whole
+        // cluster. Otherwise the cluster is refined, so that every mode gets
+        // a bracket (and a value) of its own.
+        if (below > above + 1) {
+            std::size_t values_near = 0;
+            for (const double t : search) values_near += (t >= s - width && t <= s + width) ? 1 : 0;
+            if (values_near < below - above) continue;
+        }
         const std::size_t index = std::max(above, next_free);
         if (index < below && index < total) {
             modes[index] = s;

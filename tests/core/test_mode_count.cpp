@@ -373,6 +373,15 @@ TEST(CompleteModeList, FindsBothModesOfEachCoupledPair) {
         ASSERT_EQ(betas.size(), 4u);
         EXPECT_LT(exact[0] - exact[1], 2e-9);
         for (std::size_t m = 0; m < 4; ++m) EXPECT_NEAR(betas[m], exact[m], 1e-9) << m;
+        // The upper pair lies closer than the refinement's tolerance: each
+        // mode still gets a value of its own.
+        EXPECT_GT(betas[0], betas[1]);
+        // A single search value near the pair cannot tell which mode it is:
+        // both come out distinct.
+        const std::vector<double> one{exact[0]};
+        const auto completed = complete_mode_list(two_cores, omega, pol, one);
+        ASSERT_EQ(completed.size(), 4u);
+        EXPECT_GT(completed[0], completed[1]);
     }
 }
 
