@@ -68,12 +68,16 @@ ModeRequest convert_mode_request(PyObject* const* arg) {
     return request;
 }
 
-// An orderly failure of the search: the base Exception with the text as its only argument.
-[[noreturn]] void raise_search_failure(const std::string& message) {
+// An orderly failure of the search: the base Exception with the text as its
+// only argument. It is set and handed back as the error value instead of being
+// thrown as PythonError: asking for the mode past the last one is an ordinary
+// outcome, and unwinding a C++ exception through the entry point costs more
+// than the rest of such a call (argument fitting, search setup, message) put
+// together.
+PyObject* search_failure(const std::string& message) {
     Ref text = Ref::steal(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
-    if (!text) throw PythonError{};
-    PyErr_SetObject(PyExc_Exception, text.get());
-    throw PythonError{};
+    if (text) PyErr_SetObject(PyExc_Exception, text.get());
+    return nullptr;
 }
 
 PyObject* multilayer_neff(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -86,7 +90,7 @@ PyObject* multilayer_neff(PyObject* self, PyObject* const* args, Py_ssize_t narg
         const ModeRequest request = convert_mode_request(arg);
         const CancelCheck cancel{poll_signals, nullptr};
         NeffResult result = neff(cell.value, request.omega, request.polarization, request.mode, cancel);
-        if (auto* message = std::get_if<std::string>(&result)) raise_search_failure(*message);
+        if (auto* message = std::get_if<std::string>(&result)) return search_failure(*message);
         return PyFloat_FromDouble(std::get<double>(result));
     });
 }
@@ -109,7 +113,7 @@ PyObject* multilayer_field(PyObject* self, PyObject* const* args, Py_ssize_t nar
         const ModeRequest request = convert_mode_request(arg);
         const CancelCheck cancel{poll_signals, nullptr};
         FieldResult result = field(cell.value, request.omega, request.polarization, request.mode, cancel);
-        if (auto* message = std::get_if<std::string>(&result)) raise_search_failure(*message);
+        if (auto* message = std::get_if<std::string>(&result)) return search_failure(*message);
         return new_field_data(std::move(std::get<FieldData>(result)));
     });
 }
