@@ -144,6 +144,9 @@ std::vector<double> search_passes(const MultiLayer& multilayer, double omega,
         }
         centres.swap(found);
         previous_step = step;
+        // With no window left every later pass is empty: stop here (a flat
+        // or one-layer stack has no sample at all).
+        if (centres.empty()) break;
     }
     return centres;
 }
