@@ -1,6 +1,7 @@
 // The effective-index search over the stack and the neff of one mode.
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -55,11 +56,35 @@ std::vector<double> mode_list(const MultiLayer& multilayer, double omega,
     return neffs;
 }
 
+namespace {
+
+void append_decimal(std::string& text, std::uint64_t value) {
+    char digits[20];  // 2^64 - 1 has 20 digits
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    text.append(digits, result.ptr);
+}
+
+}  // namespace
+
+// Appended into one string reserved up front: this message is the whole
+// result of a call that asks for the mode past the last one, and piecewise
+// concatenation of temporaries cost more than the rest of such a call.
 std::string mode_not_found_message(std::uint32_t mode, std::size_t count) {
-    std::string text = "Mode " + std::to_string(mode) + " not found. Only " + std::to_string(count);
+    std::string text;
+    text.reserve(112);  // the letters and three numbers of at most 20 digits
+    text += "Mode ";
+    append_decimal(text, mode);
+    text += " not found. Only ";
+    append_decimal(text, count);
     // With no mode at all there is no highest mode number to show.
-    if (count == 0) return text + " modes available.";
-    return text + " modes (0->" + std::to_string(count - 1) + ") available.";
+    if (count == 0) {
+        text += " modes available.";
+    } else {
+        text += " modes (0->";
+        append_decimal(text, count - 1);
+        text += ") available.";
+    }
+    return text;
 }
 
 NeffResult neff(const MultiLayer& multilayer, double omega, Polarization polarization,
