@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <ostream>
 #include <string>
 
 #include "random_stacks.hpp"
@@ -21,6 +22,10 @@ struct Worked {
     Polarization polarization;
     double s11, s12, s21, s22, v;
 };
+
+std::ostream& operator<<(std::ostream& os, const Worked& w) {
+    return os << (is_te(w.polarization) ? "TE" : "TM");
+}
 
 class WorkedFilmS : public ::testing::TestWithParam<Worked> {};
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ struct Worked {
     double t22, v;
     Complex a1, b1, a2;
 };
+
+std::ostream& operator<<(std::ostream& os, const Worked& w) {
+    return os << (is_te(w.polarization) ? "TE" : "TM");
+}
 
 class WorkedFilm : public ::testing::TestWithParam<Worked> {};
 
@@ -118,6 +123,10 @@ struct CutOff {
     Polarization polarization;
     double v;  // NaN where the division 0/0 takes over
 };
+
+std::ostream& operator<<(std::ostream& os, const CutOff& c) {
+    return os << (is_te(c.polarization) ? "TE" : "TM") << " beta " << c.beta;
+}
 
 class AtCutOff : public ::testing::TestWithParam<CutOff> {};
 
@@ -199,7 +208,12 @@ TEST(StackWalks, RandomStacksEqualThePlainCompositionBitForBit) {
         }
 }
 
-using StackCall = std::function<void(std::span<const Layer>)>;
+struct StackCall {
+    const char* name;
+    std::function<void(std::span<const Layer>)> call;
+};
+
+std::ostream& operator<<(std::ostream& os, const StackCall& c) { return os << c.name; }
 
 class FewerThanTwoLayers : public ::testing::TestWithParam<StackCall> {};
 
@@ -209,7 +223,7 @@ TEST_P(FewerThanTwoLayers, FaultOnTheMissingIndex) {
          {std::pair{none, "index out of bounds: the len is 0 but the index is 0"},
           std::pair{one, "index out of bounds: the len is 1 but the index is 1"}}) {
         try {
-            GetParam()(layers);
+            GetParam().call(layers);
             ADD_FAILURE() << "no fault for " << layers.size() << " layers";
         } catch (const Fault& f) {
             EXPECT_EQ(std::string(f.what()), message);
@@ -220,10 +234,11 @@ TEST_P(FewerThanTwoLayers, FaultOnTheMissingIndex) {
 INSTANTIATE_TEST_SUITE_P(
     StackWalks, FewerThanTwoLayers,
     ::testing::Values(
-        StackCall{[](std::span<const Layer> l) { calculate_t_matrix(l, 4.0, 5.0, TE); }},
-        StackCall{[](std::span<const Layer> l) {
-            get_propagation_coefficients_transfer(l, 4.0, 5.0, TM, {}, {1.0, 0.0});
-        }},
-        StackCall{[](std::span<const Layer> l) { calculate_s_matrix(l, 4.0, 5.0, TM); }}));
+        StackCall{"t_matrix", [](std::span<const Layer> l) { calculate_t_matrix(l, 4.0, 5.0, TE); }},
+        StackCall{"coefficients",
+                  [](std::span<const Layer> l) {
+                      get_propagation_coefficients_transfer(l, 4.0, 5.0, TM, {}, {1.0, 0.0});
+                  }},
+        StackCall{"s_matrix", [](std::span<const Layer> l) { calculate_s_matrix(l, 4.0, 5.0, TM); }}));
 
 }  // namespace
