@@ -11,6 +11,7 @@
 #include "complex.hpp"
 #include "fault.hpp"
 #include "field_components.hpp"
+#include "memory_budget.hpp"
 #include "multilayer.hpp"
 #include "numeric.hpp"
 #include "transfer_matrix.hpp"
@@ -29,13 +30,26 @@ namespace tavrik {
 // reaches get empty segments at the end, so layer_bounds always has N + 1
 // entries.
 
-GridData get_grid_data(const MultiLayer& multilayer) {
+namespace {
+
+// What a call keeps per grid sample: the grid itself, then the index profile
+// (one double), or the field's copy of x, its six components and the power
+// flow density (all live together while the field is normalised).
+constexpr std::size_t grid_bytes = sizeof(double);
+constexpr std::size_t index_bytes = grid_bytes + sizeof(double);
+constexpr std::size_t field_bytes = grid_bytes + sizeof(double) + 7 * sizeof(Complex);
+
+// The grid, after checking that `bytes_per_sample` for each of its samples can
+// be allocated: a representable count that no machine could hold (plot_step
+// 1e-9 across a few units) is refused before anything is allocated.
+GridData grid_for(const MultiLayer& multilayer, std::size_t bytes_per_sample) {
     const Layers& layers = multilayer.layers;
     const double d0 = at(layers, 0).d;
     double total = 0.0;
     for (const Layer& layer : layers) total = total + layer.d;
 
     GridData grid;
+    require_memory(arange_count(-d0, total - d0, multilayer.plot_step), bytes_per_sample);
     grid.x = arange(-d0, total - d0, multilayer.plot_step);
 
     // interfaces[k] = (0 + d_0 + ... + d_(k-1)) - d_0: the sums are those of the
@@ -67,8 +81,12 @@ GridData get_grid_data(const MultiLayer& multilayer) {
     return grid;
 }
 
+}  // namespace
+
+GridData get_grid_data(const MultiLayer& multilayer) { return grid_for(multilayer, grid_bytes); }
+
 IndexProfile index_profile(const MultiLayer& multilayer) {
-    GridData grid = get_grid_data(multilayer);
+    GridData grid = grid_for(multilayer, index_bytes);
     const Layers& layers = multilayer.layers;
     std::vector<double> n(grid.x.size(), at(layers, 0).n);
     for (std::size_t i = 0; i < layers.size(); ++i) {
@@ -254,7 +272,7 @@ FieldResult field(const MultiLayer& multilayer, double omega, Polarization polar
     const double beta = std::get<double>(solved) * omega;
     std::vector<CoefficientPair> amplitudes = get_propagation_coefficients_transfer(
         layers, omega, beta, polarization, Complex{0.0, 0.0}, Complex{1.0, 0.0});
-    const GridData grid = get_grid_data(multilayer);
+    const GridData grid = grid_for(multilayer, field_bytes);
 
     // The last half-space keeps only the wave that decays away from the stack.
     if (amplitudes.empty()) fail_unwrap();

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "fault.hpp"
+#include "memory_budget.hpp"
 
 namespace tavrik {
 
@@ -14,6 +15,7 @@ std::size_t arange_count(double start, double stop, double step) {
 
 std::vector<double> arange(double start, double stop, double step) {
     const std::size_t count = arange_count(start, stop, step);
+    require_memory(count, sizeof(double));
     std::vector<double> out;
     out.reserve(count);
     for (std::size_t k = 0; k < count; ++k) out.push_back(arange_at(k, start, step));

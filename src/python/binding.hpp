@@ -6,7 +6,8 @@
 //  * guarded(): every entry point (tp_new, getters, setters, methods, slots) runs
 //    its body through it. It turns PythonError into "return the error value", a
 //    core Fault into PanicException (with a report on stderr), a cancelled
-//    search into the pending KeyboardInterrupt, and lets no C++ exception cross
+//    search into the pending KeyboardInterrupt, a failed or refused allocation
+//    into MemoryError, and lets no C++ exception cross
 //    into the interpreter.
 //  * Cell<T>: the layout of every instance: the object header, the value, and a
 //    borrow counter (0 free, >0 shared accesses, -1 one exclusive access).
@@ -25,6 +26,7 @@
 
 #include "fault.hpp"
 #include "layer.hpp"
+#include "memory_budget.hpp"
 
 namespace tavrik::python {
 
@@ -51,6 +53,9 @@ R guarded_as(R error_value, F&& body) noexcept {
         raise_panic(fault);
     } catch (const Cancelled&) {
         if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+    } catch (const MemoryRefused& refused) {
+        // A request refused before allocating says how much it asked for.
+        PyErr_SetString(PyExc_MemoryError, refused.what());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& e) {
