@@ -19,9 +19,16 @@ void raise(PyObject* type, const std::string& message) { raise(type, message.c_s
 
 namespace {
 
+// The single-object error API exists from CPython 3.12 on; an abi3 build for
+// 3.10 and PyPy keep to the (type, value, traceback) triple.
+#if PY_VERSION_HEX >= 0x030C0000 && !defined(PYPY_VERSION) && \
+    (!defined(Py_LIMITED_API) || Py_LIMITED_API >= 0x030C0000)
+#define TAVRIK_RAISED_EXCEPTION_API 1
+#endif
+
 // The pending error as one normalised exception instance (traceback attached).
 Ref fetch_error() {
-#if PY_VERSION_HEX >= 0x030C0000 && !defined(PYPY_VERSION)
+#ifdef TAVRIK_RAISED_EXCEPTION_API
     return Ref::steal(PyErr_GetRaisedException());
 #else
     PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
@@ -35,7 +42,7 @@ Ref fetch_error() {
 }
 
 void restore_error(Ref exc) {
-#if PY_VERSION_HEX >= 0x030C0000 && !defined(PYPY_VERSION)
+#ifdef TAVRIK_RAISED_EXCEPTION_API
     PyErr_SetRaisedException(exc.release());
 #else
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exc.get()));
@@ -148,7 +155,7 @@ std::string plural(std::size_t n, const char* one, const char* many) { return n 
 [[noreturn]] void unexpected_keyword(const Signature& s, PyObject* key) {
     Ref text = Ref::steal(PyObject_Str(key));
     if (!text) throw PythonError{};
-    const char* name = PyUnicode_AsUTF8(text.get());
+    const char* name = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
     if (name == nullptr) throw PythonError{};
     raise(PyExc_TypeError,
           std::string(s.full_name) + " got an unexpected keyword argument '" + name + "'");
@@ -238,7 +245,7 @@ void raise_argument_error(const char* name) {
     }
     Ref text = Ref::steal(PyObject_Str(error.get()));
     if (!text) throw PythonError{};
-    const char* message = PyUnicode_AsUTF8(text.get());
+    const char* message = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
     if (message == nullptr) throw PythonError{};
     Ref remapped = Ref::steal(PyObject_CallFunction(
         PyExc_TypeError, "s", (std::string("argument '") + name + "': " + message).c_str()));
@@ -252,8 +259,20 @@ void raise_argument_error(const char* name) {
 }
 
 double to_double(PyObject* obj, const char* name) {
+#ifndef Py_LIMITED_API
     if (PyFloat_CheckExact(obj)) return PyFloat_AS_DOUBLE(obj);
-    const double value = PyFloat_AsDouble(obj);
+#endif
+    double value = PyFloat_AsDouble(obj);
+#ifdef PYPY_VERSION
+    // CPython's float conversion falls back to __index__ when an object has no
+    // __float__ (as float() does on both hosts); PyPy's C-level one does not.
+    if (value == -1.0 && PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_TypeError) &&
+        PyIndex_Check(obj)) {
+        PyErr_Clear();
+        Ref index = Ref::steal(PyNumber_Index(obj));
+        value = index ? PyLong_AsDouble(index.get()) : -1.0;
+    }
+#endif
     if (value == -1.0 && PyErr_Occurred()) raise_argument_error(name);
     return value;
 }
@@ -343,11 +362,37 @@ PyObject* type_from_spec_quietly(PyType_Spec* spec) {
     return type;
 }
 
+#if PY_VERSION_HEX < 0x030A0000 && !defined(PYPY_VERSION)
+// CPython 3.9 keeps a heap type's docstring without its signature line, so the
+// class loses its __text_signature__. Put the full text back; the type frees
+// tp_doc with PyObject_Free, as it would its own copy.
+bool keep_text_signature(PyObject* type, const PyType_Spec* spec) {
+    for (const PyType_Slot* slot = spec->slots; slot->slot != 0; ++slot) {
+        if (slot->slot != Py_tp_doc) continue;
+        const char* doc = static_cast<const char*>(slot->pfunc);
+        const std::size_t size = std::strlen(doc) + 1;
+        auto* copy = static_cast<char*>(PyObject_Malloc(size));
+        if (copy == nullptr) {
+            PyErr_NoMemory();
+            return false;
+        }
+        std::memcpy(copy, doc, size);
+        auto* heap_type = reinterpret_cast<PyTypeObject*>(type);
+        PyObject_Free(const_cast<char*>(heap_type->tp_doc));
+        heap_type->tp_doc = copy;
+    }
+    return true;
+}
+#else
+bool keep_text_signature(PyObject*, const PyType_Spec*) { return true; }
+#endif
+
 }  // namespace
 
 PyTypeObject* create_type(PyType_Spec* spec, const char* name) {
     PyObject* type = type_from_spec_quietly(spec);
-    if (type == nullptr || PyObject_SetAttrString(type, "__module__", module_name()) < 0) {
+    if (type == nullptr || !keep_text_signature(type, spec) ||
+        PyObject_SetAttrString(type, "__module__", module_name()) < 0) {
         Py_XDECREF(type);
         PyErr_Print();
         fail(std::string("failed to create type object for ") + name);

@@ -30,6 +30,10 @@ PyObject* init() {
         }
         Ref module = Ref::steal(PyModule_Create(&module_def));
         if (!module) throw PythonError{};
+        // PyPy leaves __doc__ unset for an empty m_doc, and the module type's own
+        // docstring then shows through; store the empty docstring explicitly.
+        Ref doc = Ref::steal(PyUnicode_FromString(""));
+        if (!doc || PyObject_SetAttrString(module.get(), "__doc__", doc.get()) < 0) throw PythonError{};
         add_class(module.get(), "BackEnd", type_of<BackEnd>());
         add_class(module.get(), "Polarization", type_of<Polarization>());
         add_class(module.get(), "Layer", type_of<Layer>());
