@@ -227,7 +227,6 @@ def test_result_is_independent_of_the_stack():
     assert len(field.Ey) == 650
 
 
-@pytest.mark.cpython_only(reason="PyPy's object counts and gc timing differ")
 def test_leak_round(assert_no_growth):
     stack = worked_stack()
     bad = MultiLayer([Layer(1.0, 1.0), Layer(2.0, 1.0)])

@@ -2,11 +2,7 @@
 
 import resource
 
-import pytest
-
 from tavrik import BackEnd, Layer, MultiLayer, Polarization
-
-pytestmark = pytest.mark.cpython_only(reason="PyPy's object counts and gc timing differ")
 
 
 def swallow(call, *errors):
