@@ -374,6 +374,8 @@ def mode_search_workload(report, timer, key, title, layers, omegas, wavelengths,
             worst = max(worst, d)
             short += len(a) - len(b)
         desc = "all equal counts" if short == 0 else f"search alone misses {short}"
+        if short == 0:
+            ratios["numpy agreement"] = worst
         if t_single:
             ratios["numpy per search"] = t_np / t_single
             desc += f"; {t_np / t_single:.1f}x tavrik's one search per (omega, pol)"
@@ -606,6 +608,10 @@ def run(quick):
             if "numpy per search" in ratios:
                 bound = (f"every mode = (count + 1) neff calls; per search {ratios['numpy per search']:.1f}x")
             report.target(f"workload {key}: >= 10x faster than numpy", f"{r:.1f}x", ">= 10", r >= 10, bound)
+        if "numpy agreement" in ratios:
+            d = ratios["numpy agreement"]
+            report.target(f"workload {key}: numpy search reproduces tavrik's effective indices",
+                          f"max |diff| {d:.1e}", "<= 1e-12", d <= 1e-12)
         if "pymoosh" in ratios:
             r = ratios["pymoosh"]
             report.target(f"workload {key}: >= 100x faster than pymoosh", f"{r:.0f}x", ">= 100", r >= 100)
