@@ -27,6 +27,8 @@ Failures
   ("argument 'omega': ...").
 * ``Exception`` (the base class itself): the requested mode does not exist,
   "Mode 3 not found. Only 3 modes (0->2) available."
+* ``MemoryError``: a sampling grid that would not fit in memory (a
+  ``plot_step`` far too small for the stack), refused before allocating.
 * ``PanicException``: an internal fault, a violated precondition such as an
   empty stack or a ``plot_step`` of 0. It derives from ``BaseException``, not
   from ``Exception``, so ``except Exception`` does not catch it. The module has
@@ -144,6 +146,7 @@ class MultiLayer:
                 ``polarization`` not a ``Polarization`` or ``mode`` not an
                 integer (the message names the argument).
             OverflowError: ``mode`` negative or beyond 32 bits.
+            KeyboardInterrupt: Ctrl-C (a pending signal) stops the search.
             PanicException: (a ``BaseException``) internal fault, such as an
                 empty stack or a non-finite ``omega``.
         """
@@ -156,6 +159,8 @@ class MultiLayer:
         belongs to the layer above it.
 
         Raises:
+            MemoryError: the grid would not fit in memory (a ``plot_step``
+                far too small for the stack); nothing is allocated.
             PanicException: (a ``BaseException``) internal fault: an empty
                 stack, a ``plot_step`` of 0 or NaN, or a layer that receives
                 no sample (thinner than ``plot_step``).
@@ -174,6 +179,8 @@ class MultiLayer:
             Exception: (the base class itself) when the mode does not exist,
                 with the message of :meth:`neff`.
             TypeError, OverflowError: as for :meth:`neff`.
+            MemoryError: the grid would not fit in memory, as for :meth:`index`.
+            KeyboardInterrupt: Ctrl-C (a pending signal) stops the search.
             PanicException: (a ``BaseException``) internal fault, such as an
                 empty stack, a ``plot_step`` of 0 or a grid with fewer than
                 two samples.
