@@ -9,7 +9,6 @@
 #   bash scripts/matrix.sh 3.12 pypy  only those
 set -uo pipefail
 cd "$(dirname "$0")/.."
-ROOT=$PWD
 MATRIX_DIR=${MATRIX_DIR:-build/matrix}
 CPYTHONS=(3.9 3.10 3.11 3.12 3.13)
 PIP=(-m pip install -q --disable-pip-version-check)
@@ -57,13 +56,14 @@ run_one() {
     rm -rf "$venv"
     "$python" -m venv "$venv" || return 1
   fi
-  local vpy="$venv/bin/python"
+  local vpy
+  vpy="$(cd "$venv/bin" && pwd)/python"
   "$vpy" "${PIP[@]}" "scikit-build-core>=0.10" || return 1
   cmake --version >/dev/null 2>&1 || "$vpy" "${PIP[@]}" "cmake>=3.20" || return 1
   # The test extra brings pytest and hypothesis; a build directory of its own
   # keeps each interpreter's CMake cache apart.
   "$vpy" "${PIP[@]}" --no-build-isolation --config-settings="build-dir=$MATRIX_DIR/cmake/$name" ".[test]" || return 1
-  (cd tests/python && "$ROOT/$vpy" -m pytest -q -p no:cacheprovider -rs)
+  (cd tests/python && "$vpy" -m pytest -q -p no:cacheprovider -rs)
 }
 
 for want in "${wanted[@]}"; do
