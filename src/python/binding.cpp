@@ -1,5 +1,6 @@
 #include "binding.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -311,7 +312,10 @@ Layers to_layers(PyObject* obj, const char* name) {
         if (size < 0) {
             PyErr_Clear();
         } else {
-            layers.reserve(static_cast<std::size_t>(size));
+            // The length only sizes the first allocation: a sequence may claim
+            // more items than it yields or than memory holds, so the
+            // reservation is capped and the list grows past it as usual.
+            layers.reserve(static_cast<std::size_t>(std::min<Py_ssize_t>(size, 1 << 16)));
         }
         Ref iterator = Ref::steal(PyObject_GetIter(obj));
         if (!iterator) throw PythonError{};
