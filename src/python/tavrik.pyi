@@ -146,7 +146,8 @@ class MultiLayer:
                 ``polarization`` not a ``Polarization`` or ``mode`` not an
                 integer (the message names the argument).
             OverflowError: ``mode`` negative or beyond 32 bits.
-            KeyboardInterrupt: Ctrl-C (a pending signal) stops the search.
+            KeyboardInterrupt: Ctrl-C (a pending signal) stops the search
+                (on CPython; on PyPy it arrives when the call returns).
             PanicException: (a ``BaseException``) internal fault, such as an
                 empty stack or a non-finite ``omega``.
         """
@@ -180,7 +181,8 @@ class MultiLayer:
                 with the message of :meth:`neff`.
             TypeError, OverflowError: as for :meth:`neff`.
             MemoryError: the grid would not fit in memory, as for :meth:`index`.
-            KeyboardInterrupt: Ctrl-C (a pending signal) stops the search.
+            KeyboardInterrupt: Ctrl-C (a pending signal) stops the search
+                (on CPython; on PyPy it arrives when the call returns).
             PanicException: (a ``BaseException``) internal fault, such as an
                 empty stack, a ``plot_step`` of 0 or a grid with fewer than
                 two samples.
