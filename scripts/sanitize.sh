@@ -5,7 +5,8 @@
 #
 #   bash scripts/sanitize.sh [pytest args...]
 #
-# Environment: PYTHON (default python3), ASAN_BUILD_DIR (default build-asan).
+# Environment: PYTHON (default python3), ASAN_BUILD_DIR (default build-asan),
+# TAVRIK_HOSTILE_EXAMPLES (hypothesis examples per hostile-input test, default 250).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -74,7 +75,7 @@ cd tests/python
 # growing the process through the tests that check that memory stays flat.
 run_sanitized() {
   LD_PRELOAD="$libasan:$libubsan" PYTHONMALLOC=malloc ASAN_OPTIONS="$common:detect_leaks=0:quarantine_size_mb=8" \
-    PYTHONPATH="$build" "$PY" "$@"
+    PYTHONPATH="$build" TAVRIK_HOSTILE_EXAMPLES=${TAVRIK_HOSTILE_EXAMPLES:-250} "$PY" "$@"
 }
 loaded=$(run_sanitized -c "import tavrik; print(tavrik.__file__)")
 [ "$(realpath "$loaded")" = "$(realpath "$so")" ] || { echo "imported $loaded instead"; exit 1; }

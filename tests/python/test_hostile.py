@@ -11,6 +11,7 @@ are covered by the dedicated tests at the end.
 """
 
 import math
+import os
 import re
 
 import pytest
@@ -19,8 +20,10 @@ from hypothesis import strategies as st
 
 from tavrik import BackEnd, FieldData, IndexData, Layer, MultiLayer, Polarization
 
+# TAVRIK_HOSTILE_EXAMPLES lowers the count where every call is slow (the
+# sanitizer run).
 HOSTILE = settings(
-    max_examples=600,
+    max_examples=int(os.environ.get("TAVRIK_HOSTILE_EXAMPLES", "600")),
     deadline=None,
     database=None,
     suppress_health_check=[HealthCheck.filter_too_much, HealthCheck.too_slow],
