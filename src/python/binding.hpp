@@ -178,7 +178,7 @@ bool poll_signals(void*);
 
 namespace tavrik::python {
 
-// Creates a class from its specification with the base object type as its only
+// Creates a class from its PyType_Spec with the base object type as its only
 // base. A failure prints the host's report and becomes the fault
 // "failed to create type object for <name>".
 PyTypeObject* create_type(PyType_Spec* spec, const char* name);
