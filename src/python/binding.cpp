@@ -344,7 +344,7 @@ namespace {
 // class created under a bare name has no __module__, which a caller running with
 // warnings as errors would otherwise see as a failed import. The module name is
 // set right afterwards.
-PyObject* type_from_spec_quietly(PyType_Spec* spec) {
+PyObject* type_from_type_spec_quietly(PyType_Spec* type_spec) {
     Ref warnings = Ref::steal(PyImport_ImportModule("warnings"));
     if (!warnings) return nullptr;
     Ref context = Ref::steal(PyObject_CallMethod(warnings.get(), "catch_warnings", nullptr));
@@ -353,7 +353,7 @@ PyObject* type_from_spec_quietly(PyType_Spec* spec) {
     if (!entered) return nullptr;
     Ref filtered = Ref::steal(PyObject_CallMethod(warnings.get(), "simplefilter", "sO", "ignore",
                                                   PyExc_DeprecationWarning));
-    PyObject* type = filtered ? PyType_FromSpec(spec) : nullptr;
+    PyObject* type = filtered ? PyType_FromSpec(type_spec) : nullptr;
     Ref error = fetch_error();
     Ref exited = Ref::steal(
         PyObject_CallMethod(context.get(), "__exit__", "OOO", Py_None, Py_None, Py_None));
@@ -370,8 +370,8 @@ PyObject* type_from_spec_quietly(PyType_Spec* spec) {
 // CPython 3.9 keeps a heap type's docstring without its signature line, so the
 // class loses its __text_signature__. Put the full text back; the type frees
 // tp_doc with PyObject_Free, as it would its own copy.
-bool keep_text_signature(PyObject* type, const PyType_Spec* spec) {
-    for (const PyType_Slot* slot = spec->slots; slot->slot != 0; ++slot) {
+bool keep_text_signature(PyObject* type, const PyType_Spec* type_spec) {
+    for (const PyType_Slot* slot = type_spec->slots; slot->slot != 0; ++slot) {
         if (slot->slot != Py_tp_doc) continue;
         const char* doc = static_cast<const char*>(slot->pfunc);
         const std::size_t size = std::strlen(doc) + 1;
@@ -393,9 +393,9 @@ bool keep_text_signature(PyObject*, const PyType_Spec*) { return true; }
 
 }  // namespace
 
-PyTypeObject* create_type(PyType_Spec* spec, const char* name) {
-    PyObject* type = type_from_spec_quietly(spec);
-    if (type == nullptr || !keep_text_signature(type, spec) ||
+PyTypeObject* create_type(PyType_Spec* type_spec, const char* name) {
+    PyObject* type = type_from_type_spec_quietly(type_spec);
+    if (type == nullptr || !keep_text_signature(type, type_spec) ||
         PyObject_SetAttrString(type, "__module__", module_name()) < 0) {
         Py_XDECREF(type);
         PyErr_Print();

@@ -181,7 +181,7 @@ namespace tavrik::python {
 // Creates a class from its PyType_Spec with the base object type as its only
 // base. A failure prints the host's report and becomes the fault
 // "failed to create type object for <name>".
-PyTypeObject* create_type(PyType_Spec* spec, const char* name);
+PyTypeObject* create_type(PyType_Spec* type_spec, const char* name);
 PyObject* module_name();  // "tavrik", interned, kept for the process
 
 // Fills a preallocated list; the new reference is stolen by the list.

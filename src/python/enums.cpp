@@ -108,8 +108,8 @@ PyTypeObject* create_enum_type() {
         {Py_tp_richcompare, reinterpret_cast<void*>(enum_richcompare<E>)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {EnumInfo<E>::name, sizeof(Cell<E>), 0, Py_TPFLAGS_DEFAULT, slots};
-    PyTypeObject* type = create_type(&spec, EnumInfo<E>::name);
+    static PyType_Spec type_spec = {EnumInfo<E>::name, sizeof(Cell<E>), 0, Py_TPFLAGS_DEFAULT, slots};
+    PyTypeObject* type = create_type(&type_spec, EnumInfo<E>::name);
     for (unsigned v = 0; v < 2; ++v) {
         Ref member = Ref::steal(new_cell(type, static_cast<E>(v)));
         if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), EnumInfo<E>::members[v],

@@ -45,8 +45,8 @@ PyTypeObject* create_field_data_type() {
         {Py_tp_getset, getset},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"FieldData", sizeof(Cell<FieldData>), 0, Py_TPFLAGS_DEFAULT, slots};
-    return create_type(&spec, "FieldData");
+    static PyType_Spec type_spec = {"FieldData", sizeof(Cell<FieldData>), 0, Py_TPFLAGS_DEFAULT, slots};
+    return create_type(&type_spec, "FieldData");
 }
 
 }  // namespace

@@ -29,8 +29,8 @@ PyTypeObject* create_index_data_type() {
         {Py_tp_getset, getset},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"IndexData", sizeof(Cell<IndexProfile>), 0, Py_TPFLAGS_DEFAULT, slots};
-    return create_type(&spec, "IndexData");
+    static PyType_Spec type_spec = {"IndexData", sizeof(Cell<IndexProfile>), 0, Py_TPFLAGS_DEFAULT, slots};
+    return create_type(&type_spec, "IndexData");
 }
 
 }  // namespace

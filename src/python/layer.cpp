@@ -43,8 +43,8 @@ PyTypeObject* create_layer_type() {
         {Py_tp_str, reinterpret_cast<void*>(layer_str)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"Layer", sizeof(Cell<Layer>), 0, Py_TPFLAGS_DEFAULT, slots};
-    return create_type(&spec, "Layer");
+    static PyType_Spec type_spec = {"Layer", sizeof(Cell<Layer>), 0, Py_TPFLAGS_DEFAULT, slots};
+    return create_type(&type_spec, "Layer");
 }
 
 }  // namespace

@@ -139,8 +139,8 @@ PyTypeObject* create_multilayer_type() {
         {Py_tp_methods, methods},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"MultiLayer", sizeof(Cell<MultiLayer>), 0, Py_TPFLAGS_DEFAULT, slots};
-    return create_type(&spec, "MultiLayer");
+    static PyType_Spec type_spec = {"MultiLayer", sizeof(Cell<MultiLayer>), 0, Py_TPFLAGS_DEFAULT, slots};
+    return create_type(&type_spec, "MultiLayer");
 }
 
 }  // namespace
