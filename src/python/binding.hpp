@@ -236,7 +236,7 @@ PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
 // no class can be subclassed (no Py_TPFLAGS_BASETYPE), has an instance dict
 // or takes weak references.
 //
-// The name in the spec is bare ("Layer", not "tavrik.Layer"): the host builds
+// The PyType_Spec name is bare ("Layer", not "tavrik.Layer"): the host builds
 // its own messages from it ("'Layer' object has no attribute 'n'", "type
 // 'Layer' is not an acceptable base type"), and they name the classes as they
 // always have. create_type() then sets __module__ to "tavrik", which a bare
