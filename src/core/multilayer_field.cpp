@@ -49,7 +49,7 @@ GridData grid_for(const MultiLayer& multilayer, std::size_t bytes_per_sample) {
     for (const Layer& layer : layers) total = total + layer.d;
 
     GridData grid;
-    require_memory(arange_count(-d0, total - d0, multilayer.plot_step), bytes_per_sample);
+    require_grid_memory(-d0, total - d0, multilayer.plot_step, bytes_per_sample);
     grid.x = arange(-d0, total - d0, multilayer.plot_step);
 
     // interfaces[k] = (0 + d_0 + ... + d_(k-1)) - d_0: the sums are those of the

@@ -8,10 +8,12 @@
 namespace tavrik {
 
 std::size_t arange_count(double start, double stop, double step) {
-    const double m = std::ceil((stop - start) / step);
+    const double m = arange_ceiling(start, stop, step);
     if (!(m > -1.0 && m < 4294967296.0)) fail_unwrap();
     return static_cast<std::size_t>(m);
 }
+
+double arange_ceiling(double start, double stop, double step) { return std::ceil((stop - start) / step); }
 
 std::vector<double> arange(double start, double stop, double step) {
     const std::size_t count = arange_count(start, stop, step);

@@ -14,6 +14,8 @@ namespace tavrik {
 // which must lie strictly between -1 and 2^32 (NaN and infinities fail with the
 // missing-value fault). A ceiling in (-1, 0] gives no sample.
 std::size_t arange_count(double start, double stop, double step);
+// The count before it is checked: ceil((stop - start) / step), any double.
+double arange_ceiling(double start, double stop, double step);
 
 // Sample k of such a range, computed from its index: k*step + start (no running
 // sum, so long ranges carry no accumulated error).

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "layer.hpp"
+#include "validation.hpp"
 
 namespace tavrik::python {
 
@@ -57,13 +58,12 @@ PyObject* panic_type = nullptr;
 
 }  // namespace
 
+// Made at import (the module's attribute PanicException), or on the first
+// fault if that comes first.
 PyObject* panic_exception_type() {
     if (panic_type == nullptr) {
-        panic_type = PyErr_NewExceptionWithDoc(
-            "tavrik.PanicException",
-            "An internal fault of a computation: a violated precondition. Derives from "
-            "BaseException, so `except Exception` does not catch it.",
-            PyExc_BaseException, nullptr);
+        panic_type = PyErr_NewExceptionWithDoc("tavrik.PanicException", doc::PanicException,
+                                               PyExc_BaseException, nullptr);
     }
     return panic_type;
 }
@@ -251,10 +251,39 @@ void raise_argument_error(const char* name) {
     throw PythonError{};
 }
 
+namespace {
+
+// A complex number (Python's, NumPy's complex128, or any object that converts
+// with __complex__) whose imaginary part is not zero: the real part alone
+// would be a different number. Refused before the float conversion, which
+// for NumPy's complex types drops the imaginary part with only a warning.
+void refuse_complex(PyObject* obj) {
+    if (!PyComplex_Check(obj)) {
+        if (PyFloat_Check(obj) || PyLong_Check(obj)) return;
+        const int has_complex = PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__complex__");
+        if (!has_complex) return;
+    }
+    const Py_complex value = PyComplex_AsCComplex(obj);
+    if (value.real == -1.0 && PyErr_Occurred()) {
+        PyErr_Clear();  // the float conversion reports what this object cannot do
+        return;
+    }
+    if (value.imag == 0.0) return;
+    raise(PyExc_TypeError, "'" + type_name_of(obj) +
+                               "' value with a non-zero imaginary part cannot be converted to a real 'float'");
+}
+
+}  // namespace
+
 double to_double(PyObject* obj, const char* name) {
 #ifndef Py_LIMITED_API
     if (PyFloat_CheckExact(obj)) return PyFloat_AS_DOUBLE(obj);
 #endif
+    try {
+        refuse_complex(obj);
+    } catch (const PythonError&) {
+        raise_argument_error(name);
+    }
     double value = PyFloat_AsDouble(obj);
 #ifdef PYPY_VERSION
     // CPython's float conversion falls back to __index__ when an object has no
@@ -321,6 +350,10 @@ Layers to_layers(PyObject* obj, const char* name) {
     } catch (const PythonError&) {
         raise_argument_error(name);
     }
+}
+
+void require_meaning(const Layers& layers, double omega) {
+    if (const auto problem = stack_problem(layers, omega)) raise(PyExc_ValueError, *problem);
 }
 
 bool poll_signals(void*) { return PyErr_CheckSignals() != 0; }
@@ -393,6 +426,53 @@ PyTypeObject* create_type(PyType_Spec* type_spec, const char* name) {
         fail(std::string("failed to create type object for ") + name);
     }
     return reinterpret_cast<PyTypeObject*>(type);
+}
+
+namespace {
+
+template <class T, class Convert>
+std::vector<T> values_from(PyObject* list, Convert convert) {
+    if (!PyList_Check(list)) raise_cannot_convert(list, "list");
+    const Py_ssize_t size = PyList_Size(list);
+    std::vector<T> values;
+    values.reserve(static_cast<std::size_t>(size));
+    for (Py_ssize_t i = 0; i < size; ++i) values.push_back(convert(PyList_GetItem(list, i)));
+    return values;
+}
+
+}  // namespace
+
+std::vector<double> doubles_from(PyObject* list) {
+    return values_from<double>(list, [](PyObject* item) {
+        const double value = PyFloat_AsDouble(item);
+        if (value == -1.0 && PyErr_Occurred()) throw PythonError{};
+        return value;
+    });
+}
+
+std::vector<Complex> complexes_from(PyObject* list) {
+    return values_from<Complex>(list, [](PyObject* item) {
+        const Py_complex value = PyComplex_AsCComplex(item);
+        if (value.real == -1.0 && PyErr_Occurred()) throw PythonError{};
+        return Complex{value.real, value.imag};
+    });
+}
+
+PyObject* reduce_to_rebuild(PyObject* self, std::initializer_list<const char*> attributes) {
+    Ref args = require(Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(attributes.size()))));
+    Py_ssize_t i = 0;
+    for (const char* name : attributes) {
+        PyTuple_SetItem(args.get(), i++, require(Ref::steal(PyObject_GetAttrString(self, name))).release());
+    }
+    Ref rebuild =
+        require(Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "_rebuild")));
+    return require(Ref::steal(PyTuple_Pack(2, rebuild.get(), args.get()))).release();
+}
+
+PyObject* reduce_value(PyObject* self, Ref args, Ref state) {
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
+    if (state) return require(Ref::steal(PyTuple_Pack(3, type, args.get(), state.get()))).release();
+    return require(Ref::steal(PyTuple_Pack(2, type, args.get()))).release();
 }
 
 PyObject* module_name() {

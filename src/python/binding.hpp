@@ -17,6 +17,7 @@
 #pragma once
 
 #include "handle.hpp"
+#include "docstrings.hpp"
 
 #include <array>
 #include <cassert>
@@ -209,6 +210,10 @@ Polarization to_polarization(PyObject* obj, const char* name);  // obj may be nu
 std::uint32_t to_mode(PyObject* obj, const char* name);         // obj may be null or None
 Layers to_layers(PyObject* obj, const char* name);
 
+// Raises ValueError when the stack or omega has no physical meaning; every
+// computation of a mode calls it once its arguments are converted.
+void require_meaning(const Layers& layers, double omega);
+
 // The search's cancellation check: pending signals (Ctrl-C) stop it.
 bool poll_signals(void*);
 
@@ -221,6 +226,19 @@ namespace tavrik::python {
 // "failed to create type object for <name>".
 PyTypeObject* create_type(PyType_Spec* type_spec, const char* name);
 PyObject* module_name();  // "tavrik", interned, kept for the process
+
+// The values of a list of floats or of complex numbers (what the result
+// classes' attributes return), for rebuilding a result from its pickle.
+std::vector<double> doubles_from(PyObject* list);
+std::vector<Complex> complexes_from(PyObject* list);
+
+// (type(self)._rebuild, (self.a, self.b, ...)): the pickle of a result class,
+// which Python cannot construct, names its class method _rebuild.
+PyObject* reduce_to_rebuild(PyObject* self, std::initializer_list<const char*> attributes);
+
+// (type(self), args) or (type(self), args, state): what __reduce__ returns for
+// an object that `type(self)(*args)` (then setattr from state) rebuilds.
+PyObject* reduce_value(PyObject* self, Ref args, Ref state = Ref{});
 
 // The tp_new of classes that Python cannot construct.
 template <class T>

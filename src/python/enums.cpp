@@ -18,12 +18,22 @@ struct EnumInfo;
 template <>
 struct EnumInfo<BackEnd> {
     static constexpr const char* members[2] = {"Scattering", "Transfer"};
+    static constexpr const char* doc = doc::BackEnd;
 };
 
 template <>
 struct EnumInfo<Polarization> {
     static constexpr const char* members[2] = {"TE", "TM"};
+    static constexpr const char* doc = doc::Polarization;
 };
+
+// "BackEnd.Scattering": the qualified name of the class attribute, which
+// pickle and copy resolve to the member itself.
+template <class E>
+std::string member_name(E value) {
+    const auto v = static_cast<unsigned>(value);
+    return std::string(class_name<E>) + "." + (v < 2 ? EnumInfo<E>::members[v] : "?");
+}
 
 template <class E>
 long value_of(PyObject* self) {
@@ -35,9 +45,7 @@ PyObject* enum_repr(PyObject* self) {
     return guarded([&] {
         auto& cell = cell_of<E>(self);
         SharedAccess access(cell.borrow);
-        const auto v = static_cast<unsigned>(cell.value);
-        const std::string text = std::string(class_name<E>) + "." +
-                                 (v < 2 ? EnumInfo<E>::members[v] : "?");
+        const std::string text = member_name(cell.value);
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     });
 }
@@ -48,6 +56,26 @@ PyObject* enum_int(PyObject* self) {
         auto& cell = cell_of<E>(self);
         SharedAccess access(cell.borrow);
         return PyLong_FromLongLong(static_cast<long long>(cell.value));
+    });
+}
+
+// Members hash as their integer value, as they compare equal to it.
+template <class E>
+Py_hash_t enum_hash(PyObject* self) {
+    return guarded_as<Py_hash_t>(-1, [&] {
+        auto& cell = cell_of<E>(self);
+        SharedAccess access(cell.borrow);
+        return static_cast<Py_hash_t>(cell.value);  // hash(0) == 0, hash(1) == 1
+    });
+}
+
+template <class E>
+PyObject* enum_reduce(PyObject* self, PyObject*) {
+    return guarded([&] {
+        auto& cell = cell_of<E>(self);
+        SharedAccess access(cell.borrow);
+        const std::string text = member_name(cell.value);
+        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     });
 }
 
@@ -94,8 +122,15 @@ PyObject* enum_richcompare(PyObject* self, PyObject* other, int op) {
 
 template <class E>
 PyTypeObject* create_enum_type() {
+    static PyMethodDef methods[] = {
+        {"__reduce__", enum_reduce<E>, METH_NOARGS, nullptr},
+        {nullptr, nullptr, 0, nullptr},
+    };
     PyTypeObject* type = create_class<E>({
+        {Py_tp_doc, const_cast<char*>(EnumInfo<E>::doc)},
         {Py_tp_repr, reinterpret_cast<void*>(enum_repr<E>)},
+        {Py_tp_hash, reinterpret_cast<void*>(enum_hash<E>)},
+        {Py_tp_methods, methods},
         {Py_nb_int, reinterpret_cast<void*>(enum_int<E>)},
         {Py_tp_richcompare, reinterpret_cast<void*>(enum_richcompare<E>)},
     });

@@ -15,13 +15,36 @@ PyObject* get_floats(PyObject* self, void*) {
     });
 }
 
+PyObject* index_data_reduce(PyObject* self, PyObject*) {
+    return guarded([&] { return reduce_to_rebuild(self, {"x", "n"}); });
+}
+
+PyObject* index_data_rebuild(PyObject* type, PyObject* args) {
+    return guarded([&] {
+        PyObject *x = nullptr, *n = nullptr;
+        if (!PyArg_ParseTuple(args, "OO:_rebuild", &x, &n)) throw PythonError{};
+        IndexProfile profile{doubles_from(x), doubles_from(n)};
+        if (profile.x.size() != profile.n.size()) raise(PyExc_ValueError, "x and n differ in length");
+        return new_cell(reinterpret_cast<PyTypeObject*>(type), std::move(profile));
+    });
+}
+
 PyTypeObject* create_index_data_type() {
     static PyGetSetDef getset[] = {
-        {"x", get_floats<&IndexProfile::x>, nullptr, nullptr, nullptr},
-        {"n", get_floats<&IndexProfile::n>, nullptr, nullptr, nullptr},
+        {"x", get_floats<&IndexProfile::x>, nullptr, doc::IndexData_x, nullptr},
+        {"n", get_floats<&IndexProfile::n>, nullptr, doc::IndexData_n, nullptr},
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
-    return create_class<IndexProfile>({{Py_tp_getset, getset}});
+    static PyMethodDef methods[] = {
+        {"__reduce__", index_data_reduce, METH_NOARGS, nullptr},
+        {"_rebuild", index_data_rebuild, METH_VARARGS | METH_CLASS, nullptr},
+        {nullptr, nullptr, 0, nullptr},
+    };
+    return create_class<IndexProfile>({
+        {Py_tp_doc, const_cast<char*>(doc::IndexData)},
+        {Py_tp_getset, getset},
+        {Py_tp_methods, methods},
+    });
 }
 
 }  // namespace

@@ -31,10 +31,38 @@ PyObject* layer_str(PyObject* self) {
     });
 }
 
+template <double Layer::*member>
+PyObject* get_value(PyObject* self, void*) {
+    return guarded([&] {
+        auto& cell = cell_of<Layer>(self);
+        SharedAccess access(cell.borrow);
+        return PyFloat_FromDouble(cell.value.*member);
+    });
+}
+
+PyObject* layer_reduce(PyObject* self, PyObject*) {
+    return guarded([&] {
+        Ref n = require(Ref::steal(get_value<&Layer::n>(self, nullptr)));
+        Ref d = require(Ref::steal(get_value<&Layer::d>(self, nullptr)));
+        return reduce_value(self, require(Ref::steal(PyTuple_Pack(2, n.get(), d.get()))));
+    });
+}
+
 PyTypeObject* create_layer_type() {
+    static PyGetSetDef getset[] = {
+        {"n", get_value<&Layer::n>, nullptr, doc::Layer_n, nullptr},
+        {"d", get_value<&Layer::d>, nullptr, doc::Layer_d, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
+    };
+    static PyMethodDef methods[] = {
+        {"__reduce__", layer_reduce, METH_NOARGS, nullptr},
+        {nullptr, nullptr, 0, nullptr},
+    };
     intern(layer_signature);
     return create_class<Layer>({
-        {Py_tp_doc, const_cast<char*>("Layer(n, d)\n--\n\n")},
+        {Py_tp_doc, const_cast<char*>(doc::Layer)},
+        {Py_tp_getset, getset},
+        {Py_tp_methods, methods},
         {Py_tp_new, reinterpret_cast<void*>(layer_new)},
         {Py_tp_repr, reinterpret_cast<void*>(layer_str)},
         {Py_tp_str, reinterpret_cast<void*>(layer_str)},

@@ -45,6 +45,13 @@ PyObject* init() {
         add_class(module.get(), "MultiLayer", type_of<MultiLayer>());
         add_class(module.get(), "IndexData", type_of<IndexProfile>());
         add_class(module.get(), "FieldData", type_of<FieldData>());
+        // Beside the six, not in __all__: the fault class, made now so that
+        // `except tavrik.PanicException` works before any fault, and the version.
+        PyObject* panic = panic_exception_type();
+        if (panic == nullptr) throw PythonError{};
+        require(PyObject_SetAttrString(module.get(), "PanicException", panic));
+        Ref version = require(Ref::steal(PyUnicode_FromString(TAVRIK_VERSION)));
+        require(PyObject_SetAttrString(module.get(), "__version__", version.get()));
         module_object = module.get();
         Py_INCREF(module_object);  // the process-wide cache keeps one reference
         return module.release();

@@ -37,6 +37,27 @@ PyObject* get_plot_step(PyObject* self, void*) {
     });
 }
 
+PyObject* get_layers(PyObject* self, void*) {
+    return guarded([&] {
+        auto& cell = cell_of<MultiLayer>(self);
+        SharedAccess access(cell.borrow);
+        return list_from(cell.value.layers, [](const Layer& layer) { return new_cell(type_of<Layer>(), Layer(layer)); });
+    });
+}
+
+// (MultiLayer, (layers,), (None, {"plot_step": step})): the constructor
+// copies the layers, and pickle and copy set plot_step through its setter.
+PyObject* multilayer_reduce(PyObject* self, PyObject*) {
+    return guarded([&] {
+        Ref layers = require(Ref::steal(get_layers(self, nullptr)));
+        Ref step = require(Ref::steal(get_plot_step(self, nullptr)));
+        Ref slots = require(Ref::steal(PyDict_New()));
+        require(PyDict_SetItemString(slots.get(), "plot_step", step.get()));
+        Ref state = require(Ref::steal(PyTuple_Pack(2, Py_None, slots.get())));
+        return reduce_value(self, require(Ref::steal(PyTuple_Pack(1, layers.get()))), std::move(state));
+    });
+}
+
 int set_plot_step(PyObject* self, PyObject* value, void*) {
     return guarded_as<int>(-1, [&] {
         if (value == nullptr) raise(PyExc_AttributeError, "can't delete attribute");
@@ -75,6 +96,7 @@ PyObject* mode_call(const Signature& signature, PyObject* self, PyObject* const*
         const double omega = to_double(arg[0], "omega");
         const Polarization polarization = to_polarization(arg[1], "polarization");
         const std::uint32_t mode = to_mode(arg[2], "mode");
+        require_meaning(cell.value.layers, omega);
         const CancelCheck cancel{poll_signals, nullptr};
         auto result = compute(cell.value, omega, polarization, mode, cancel);
         if (auto* message = std::get_if<std::string>(&result)) return search_failure(*message);
@@ -108,20 +130,22 @@ PyObject* multilayer_field(PyObject* self, PyObject* const* args, Py_ssize_t nar
 
 PyTypeObject* create_multilayer_type() {
     static PyGetSetDef getset[] = {
-        {"plot_step", get_plot_step, set_plot_step, nullptr, nullptr},
+        {"layers", get_layers, nullptr, doc::MultiLayer_layers, nullptr},
+        {"plot_step", get_plot_step, set_plot_step, doc::MultiLayer_plot_step, nullptr},
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     static PyMethodDef methods[] = {
         {"neff", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(multilayer_neff)),
-         METH_FASTCALL | METH_KEYWORDS, "neff($self, omega, polarization=None, mode=None)\n--\n\n"},
-        {"index", multilayer_index, METH_NOARGS, "index($self)\n--\n\n"},
+         METH_FASTCALL | METH_KEYWORDS, doc::MultiLayer_neff},
+        {"index", multilayer_index, METH_NOARGS, doc::MultiLayer_index},
         {"field", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(multilayer_field)),
-         METH_FASTCALL | METH_KEYWORDS, "field($self, omega, polarization=None, mode=None)\n--\n\n"},
+         METH_FASTCALL | METH_KEYWORDS, doc::MultiLayer_field},
+        {"__reduce__", multilayer_reduce, METH_NOARGS, nullptr},
         {nullptr, nullptr, 0, nullptr},
     };
     for (Signature* signature : {&new_signature, &neff_signature, &field_signature}) intern(*signature);
     return create_class<MultiLayer>({
-        {Py_tp_doc, const_cast<char*>("MultiLayer(layers)\n--\n\n")},
+        {Py_tp_doc, const_cast<char*>(doc::MultiLayer)},
         {Py_tp_new, reinterpret_cast<void*>(multilayer_new)},
         {Py_tp_getset, getset},
         {Py_tp_methods, methods},

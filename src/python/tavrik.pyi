@@ -23,24 +23,43 @@ Conventions
 Failures
 --------
 * ``TypeError`` / ``OverflowError``: an argument that does not fit (call shape,
-  type, a negative or oversized ``mode``); conversion errors name the argument
-  ("argument 'omega': ...").
+  type, a negative or oversized ``mode``, a complex value with a non-zero
+  imaginary part); conversion errors name the argument ("argument 'omega': ...").
+* ``ValueError``: a stack or an ``omega`` without physical meaning, refused by
+  every computation of a mode: an index that is not finite and positive, an
+  inner thickness that is not finite and non-negative, an ``omega`` that is not
+  finite and non-negative. The message names the layer by its position
+  ("layers[1]: ...") and the value.
 * ``Exception`` (the base class itself): the requested mode does not exist,
   "Mode 3 not found. Only 3 modes (0->2) available."
-* ``MemoryError``: a sampling grid that would not fit in memory (a
-  ``plot_step`` far too small for the stack), refused before allocating.
+* ``MemoryError``: a sampling grid that would not fit in memory or has 2**32
+  samples or more (a ``plot_step`` far too small for the stack), refused
+  before allocating.
 * ``PanicException``: an internal fault, a violated precondition such as an
   empty stack or a ``plot_step`` of 0. It derives from ``BaseException``, not
-  from ``Exception``, so ``except Exception`` does not catch it. The module has
-  no attribute of that name: the class is created on the first fault and is
-  reachable only as ``type(error)`` of the raised error. A report is written to
-  standard error, and the ``MultiLayer`` stays unchanged and usable.
+  from ``Exception``, so ``except Exception`` does not catch it; catch it as
+  ``tavrik.PanicException``. A report is written to standard error, and the
+  ``MultiLayer`` stays unchanged and usable.
+
+Every object pickles and deep-copies (enumeration members as the same
+singletons), so stacks and results travel to worker processes.
 """
 
 from collections.abc import Sequence
 from typing import ClassVar, final
 
 __all__ = ["BackEnd", "Polarization", "Layer", "MultiLayer", "IndexData", "FieldData"]
+
+__version__: str
+"""The package version, as in the package metadata."""
+
+class PanicException(BaseException):
+    """An internal fault of a computation: a violated precondition.
+
+    Derives from BaseException, so `except Exception` does not catch it. The
+    argument is the fault's message; a report is also written to standard
+    error.
+    """
 
 @final
 class BackEnd:
@@ -49,15 +68,17 @@ class BackEnd:
     Not constructible (``TypeError`` "No constructor defined for BackEnd");
     use the members. A ``MultiLayer`` made from Python always uses ``Transfer``.
     Members equal their integer value (``BackEnd.Transfer == 1``) and members
-    of the same class with that value; ordering comparisons raise ``TypeError``,
-    and members are not hashable.
+    of the same class with that value; ordering comparisons raise ``TypeError``.
+    Members hash as their value (``hash(BackEnd.Transfer) == hash(1)``), and
+    pickle and copy as the same singletons.
     """
 
     Scattering: ClassVar[BackEnd]
     """Scattering-matrix method (value 0)."""
     Transfer: ClassVar[BackEnd]
     """Transfer-matrix method (value 1), the default."""
-    __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __hash__(self) -> int:
+        """The hash of the member's value."""
     def __int__(self) -> int:
         """The member's value: 0 for ``Scattering``, 1 for ``Transfer``."""
     def __eq__(self, value: object, /) -> bool: ...
@@ -70,14 +91,16 @@ class Polarization:
     Not constructible (``TypeError`` "No constructor defined for Polarization");
     use the members. Members equal their integer value (``Polarization.TM == 1``)
     and members of the same class with that value; ordering comparisons raise
-    ``TypeError``, and members are not hashable.
+    ``TypeError``. Members hash as their value (``hash(Polarization.TE) ==
+    hash(0)``), and pickle and copy as the same singletons.
     """
 
     TE: ClassVar[Polarization]
     """Transverse electric (value 0): Ey, Hx and Hz are set, Ex, Ez and Hy are zero."""
     TM: ClassVar[Polarization]
     """Transverse magnetic (value 1): Ex, Ez and Hy are set, Ey, Hx and Hz are zero."""
-    __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __hash__(self) -> int:
+        """The hash of the member's value."""
     def __int__(self) -> int:
         """The member's value: 0 for ``TE``, 1 for ``TM``."""
     def __eq__(self, value: object, /) -> bool: ...
@@ -90,15 +113,23 @@ class Layer:
     ``n`` is the real refractive index and ``d`` the thickness, in the length
     unit whose reciprocal is the unit of ``omega``. Both are converted with
     Python's float conversion (floats, ints, bools and objects with
-    ``__float__`` are accepted) and stored as given, without range checks.
-    The values are not readable back; ``str()`` and ``repr()`` give
-    ``Layer(n=1.5, d=0.22)``. Layers compare equal only to themselves.
+    ``__float__`` are accepted) and stored as given, without range checks
+    (the computations refuse a stack without physical meaning). ``str()``
+    and ``repr()`` give ``Layer(n=1.5, d=0.22)``. Layers compare equal only
+    to themselves; they pickle and copy.
 
-    Raises ``TypeError`` for a wrong call shape or an argument without a float
-    conversion ("argument 'n': must be real number, not str").
+    Raises ``TypeError`` for a wrong call shape, an argument without a float
+    conversion ("argument 'n': must be real number, not str") or a complex
+    value with a non-zero imaginary part.
     """
 
     def __new__(cls, n: float, d: float) -> Layer: ...
+    @property
+    def n(self) -> float:
+        """The refractive index, as stored (read-only)."""
+    @property
+    def d(self) -> float:
+        """The thickness, in the length unit of the stack, as stored (read-only)."""
 
 @final
 class MultiLayer:
@@ -108,7 +139,8 @@ class MultiLayer:
     element at the start of the stack; the values are copied, so later changes
     to the list do not affect the stack. The first and the last layer are the
     outer half-spaces. An empty or one-layer stack is accepted, but the
-    computations then fail (``PanicException`` for an empty stack).
+    computations then fail (``PanicException`` for an empty stack). A stack
+    pickles and copies with its :attr:`plot_step`.
 
     Raises ``TypeError`` when ``layers`` is a string ("argument 'layers':
     Can't extract `str` to `Vec`"), not a sequence, or holds an item that is
@@ -116,6 +148,9 @@ class MultiLayer:
     """
 
     def __new__(cls, layers: Sequence[Layer]) -> MultiLayer: ...
+    @property
+    def layers(self) -> list[Layer]:
+        """The stack, as a new list of new :class:`Layer` objects (read-only)."""
     @property
     def plot_step(self) -> float:
         """Spacing of the sampling grid of :meth:`index` and :meth:`field`.
@@ -142,14 +177,17 @@ class MultiLayer:
             Exception: (the base class itself) when ``mode`` is not below the
                 number of guided modes: "Mode 2 not found. Only 2 modes
                 (0->1) available."
-            TypeError: wrong call shape, ``omega`` without a float conversion,
-                ``polarization`` not a ``Polarization`` or ``mode`` not an
-                integer (the message names the argument).
+            TypeError: wrong call shape, ``omega`` without a float conversion
+                or complex, ``polarization`` not a ``Polarization`` or
+                ``mode`` not an integer (the message names the argument).
             OverflowError: ``mode`` negative or beyond 32 bits.
+            ValueError: a stack or ``omega`` without physical meaning: an
+                index not finite and positive, an inner thickness not finite
+                and non-negative, ``omega`` not finite and non-negative.
             KeyboardInterrupt: Ctrl-C (a pending signal) stops the search
                 (on CPython; on PyPy it arrives when the call returns).
             PanicException: (a ``BaseException``) internal fault, such as an
-                empty stack or a non-finite ``omega``.
+                empty stack.
         """
     def index(self) -> IndexData:
         """Refractive-index profile sampled across the stack.
@@ -160,8 +198,9 @@ class MultiLayer:
         belongs to the layer above it.
 
         Raises:
-            MemoryError: the grid would not fit in memory (a ``plot_step``
-                far too small for the stack); nothing is allocated.
+            MemoryError: the grid would not fit in memory or has 2**32
+                samples or more (a ``plot_step`` far too small for the
+                stack); nothing is allocated.
             PanicException: (a ``BaseException``) internal fault: an empty
                 stack, a ``plot_step`` of 0 or NaN, or a layer that receives
                 no sample (thinner than ``plot_step``).
@@ -179,7 +218,7 @@ class MultiLayer:
         Raises:
             Exception: (the base class itself) when the mode does not exist,
                 with the message of :meth:`neff`.
-            TypeError, OverflowError: as for :meth:`neff`.
+            TypeError, OverflowError, ValueError: as for :meth:`neff`.
             MemoryError: the grid would not fit in memory, as for :meth:`index`.
             KeyboardInterrupt: Ctrl-C (a pending signal) stops the search
                 (on CPython; on PyPy it arrives when the call returns).
@@ -192,8 +231,8 @@ class MultiLayer:
 class IndexData:
     """The index profile returned by :meth:`MultiLayer.index`.
 
-    Not constructible. Each attribute read returns a new list; convert with
-    ``numpy.asarray(profile.n)``.
+    Not constructible; pickles and copies. Each attribute read returns a new
+    list; convert with ``numpy.asarray(profile.n)``.
     """
 
     @property
@@ -207,7 +246,7 @@ class IndexData:
 class FieldData:
     """The normalised field of one mode, returned by :meth:`MultiLayer.field`.
 
-    Not constructible. All seven lists have the length of the grid; each
+    Not constructible; pickles and copies. All seven lists have the length of the grid; each
     attribute read returns a new list; convert with ``numpy.asarray(field.Ey)``.
     The components are scaled so that the power flow along z, the integral
     over x of Ex*conj(Hy) - Ey*conj(Hx), is 1; magnetic components are divided

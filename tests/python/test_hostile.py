@@ -387,8 +387,10 @@ def reference_outcomes_for(multilayer):
     return [outcome(multilayer.index), outcome(lambda: multilayer.field(REFERENCE_OMEGA))]
 
 
-def test_grid_count_beyond_two_to_the_32_keeps_its_fault():
+@pytest.mark.parametrize("step, count", [(1e-10, "30000000000"), (1e-12, "3000000000000"), (5e-324, "inf")])
+def test_grid_count_beyond_two_to_the_32_is_a_memory_error(step, count):
     multilayer = MultiLayer([Layer(1.0, 1.0), Layer(1.5, 1.0), Layer(1.0, 1.0)])
-    multilayer.plot_step = 1e-10  # 3e10 samples
-    with pytest.raises(PanicException, match=r"^called `Option::unwrap\(\)` on a `None` value$"):
-        multilayer.index()
+    multilayer.plot_step = step
+    for call in (multilayer.index, lambda: multilayer.field(REFERENCE_OMEGA)):
+        with pytest.raises(MemoryError, match=f"^cannot allocate {count} samples: a grid holds fewer than 4294967296$"):
+            call()

@@ -44,12 +44,15 @@ def test_keywords_and_conversions():
     assert str(Layer(Two(), 1)) == "Layer(n=2, d=1)"
 
 
-def test_layer_exposes_nothing_and_compares_by_identity():
-    layer = Layer(1.0, 1.0)
+def test_layer_values_read_back_unchanged_and_compare_by_identity():
+    layer = Layer(-0.0, float("nan"))
+    assert math.copysign(1.0, layer.n) == -1.0 and math.isnan(layer.d)
+    assert Layer(3.476, 2e-7).n == 3.476 and Layer(1, True).d == 1.0
+    for name in ("n", "d"):
+        with pytest.raises(AttributeError):
+            setattr(layer, name, 1.0)
     with pytest.raises(AttributeError):
-        layer.n
-    with pytest.raises(AttributeError):
-        layer.d
+        layer.x
     assert layer == layer
     assert Layer(1.0, 1.0) != Layer(1.0, 1.0)
 

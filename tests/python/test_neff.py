@@ -62,7 +62,7 @@ def test_missing_mode_raises_the_base_exception_and_the_object_stays_usable():
         ([Layer(1.5, 1.0)], TWO_PI),  # one layer
         ([Layer(1.5, 1.0), Layer(1.5, 1.0), Layer(1.5, 2.0)], TWO_PI),  # all the same index
         ([Layer(1.0, 0.0), Layer(1.5, 1.0), Layer(1.0, 0.0)], 0.0),  # omega zero
-        ([Layer(1.0, 0.0), Layer(1.5, 1.0), Layer(1.0, 0.0)], -1e-9),  # a tiny negative span
+        ([Layer(1.0, 0.0), Layer(1.5, 1.0), Layer(1.0, 0.0)], -0.0),
     ],
 )
 def test_no_mode_at_all(layers, omega):
@@ -91,11 +91,11 @@ def test_empty_stack_is_an_internal_fault(capfd):
         stack.neff(2.0)
 
 
-@pytest.mark.parametrize("omega", [-10.0, float("nan"), float("inf")])
-def test_unrepresentable_sample_counts_are_internal_faults(omega):
+def test_unrepresentable_sample_counts_are_internal_faults():
+    # A meaningful omega so large that the first pass would need 2^32 samples.
     stack = symmetric()
     with pytest.raises(PanicException, match="^called `Option::unwrap\\(\\)` on a `None` value$"):
-        stack.neff(omega)
+        stack.neff(1e9)
     assert stack.neff(TWO_PI) == pytest.approx(1.4491167149, abs=5e-11)
 
 

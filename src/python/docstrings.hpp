@@ -1,0 +1,187 @@
+// Runtime docstrings: the text of tavrik.pyi, kept in step with it by
+// tests/python/test_docs.py. Each is a complete __doc__, text signature first
+// where the class or method has one.
+#pragma once
+
+namespace tavrik::python::doc {
+
+inline constexpr const char* PanicException =
+    ""
+    R"doc(An internal fault of a computation: a violated precondition.
+
+Derives from BaseException, so `except Exception` does not catch it. The
+argument is the fault's message; a report is also written to standard
+error.)doc";
+inline constexpr const char* BackEnd =
+    ""
+    R"doc(The matrix method of the mode search.
+
+Not constructible (``TypeError`` "No constructor defined for BackEnd");
+use the members. A ``MultiLayer`` made from Python always uses ``Transfer``.
+Members equal their integer value (``BackEnd.Transfer == 1``) and members
+of the same class with that value; ordering comparisons raise ``TypeError``.
+Members hash as their value (``hash(BackEnd.Transfer) == hash(1)``), and
+pickle and copy as the same singletons.)doc";
+inline constexpr const char* Polarization =
+    ""
+    R"doc(The polarization of a mode.
+
+Not constructible (``TypeError`` "No constructor defined for Polarization");
+use the members. Members equal their integer value (``Polarization.TM == 1``)
+and members of the same class with that value; ordering comparisons raise
+``TypeError``. Members hash as their value (``hash(Polarization.TE) ==
+hash(0)``), and pickle and copy as the same singletons.)doc";
+inline constexpr const char* Layer =
+    "Layer(n, d)\n--\n\n"
+    R"doc(One homogeneous slab of the stack: ``Layer(n, d)``.
+
+``n`` is the real refractive index and ``d`` the thickness, in the length
+unit whose reciprocal is the unit of ``omega``. Both are converted with
+Python's float conversion (floats, ints, bools and objects with
+``__float__`` are accepted) and stored as given, without range checks
+(the computations refuse a stack without physical meaning). ``str()``
+and ``repr()`` give ``Layer(n=1.5, d=0.22)``. Layers compare equal only
+to themselves; they pickle and copy.
+
+Raises ``TypeError`` for a wrong call shape, an argument without a float
+conversion ("argument 'n': must be real number, not str") or a complex
+value with a non-zero imaginary part.)doc";
+inline constexpr const char* Layer_n =
+    ""
+    R"doc(The refractive index, as stored (read-only).)doc";
+inline constexpr const char* Layer_d =
+    ""
+    R"doc(The thickness, in the length unit of the stack, as stored (read-only).)doc";
+inline constexpr const char* MultiLayer =
+    "MultiLayer(layers)\n--\n\n"
+    R"doc(A stack of layers: ``MultiLayer(layers)``.
+
+``layers`` is any sequence (list, tuple, ...) of :class:`Layer`, the first
+element at the start of the stack; the values are copied, so later changes
+to the list do not affect the stack. The first and the last layer are the
+outer half-spaces. An empty or one-layer stack is accepted, but the
+computations then fail (``PanicException`` for an empty stack). A stack
+pickles and copies with its :attr:`plot_step`.
+
+Raises ``TypeError`` when ``layers`` is a string ("argument 'layers':
+Can't extract `str` to `Vec`"), not a sequence, or holds an item that is
+not a ``Layer``.)doc";
+inline constexpr const char* MultiLayer_layers =
+    ""
+    R"doc(The stack, as a new list of new :class:`Layer` objects (read-only).)doc";
+inline constexpr const char* MultiLayer_plot_step =
+    ""
+    R"doc(Spacing of the sampling grid of :meth:`index` and :meth:`field`.
+
+In the length unit of the thicknesses; 0.001 when the stack is made.
+Any float is stored: a step of 0 or NaN makes :meth:`index` and
+:meth:`field` raise ``PanicException``. Assigning a value without a
+float conversion raises ``TypeError``; deleting raises
+``AttributeError`` "can't delete attribute". :meth:`neff` ignores it.)doc";
+inline constexpr const char* MultiLayer_neff =
+    "neff($self, omega, polarization=None, mode=None)\n--\n\n"
+    R"doc(Effective index of one guided mode.
+
+``omega`` is the vacuum wavenumber 2*pi/lambda in the reciprocal unit
+of the thicknesses. ``polarization`` defaults to ``Polarization.TE``,
+``mode`` to 0, the mode with the highest effective index; modes are
+numbered in order of decreasing effective index. The search resolves
+the propagation constant beta = neff * omega to 1e-9 (1e-9 / omega in
+the effective index). ``None`` means the same as an omitted argument.
+
+Raises:
+    Exception: (the base class itself) when ``mode`` is not below the
+        number of guided modes: "Mode 2 not found. Only 2 modes
+        (0->1) available."
+    TypeError: wrong call shape, ``omega`` without a float conversion
+        or complex, ``polarization`` not a ``Polarization`` or
+        ``mode`` not an integer (the message names the argument).
+    OverflowError: ``mode`` negative or beyond 32 bits.
+    ValueError: a stack or ``omega`` without physical meaning: an
+        index not finite and positive, an inner thickness not finite
+        and non-negative, ``omega`` not finite and non-negative.
+    KeyboardInterrupt: Ctrl-C (a pending signal) stops the search
+        (on CPython; on PyPy it arrives when the call returns).
+    PanicException: (a ``BaseException``) internal fault, such as an
+        empty stack.)doc";
+inline constexpr const char* MultiLayer_index =
+    "index($self)\n--\n\n"
+    R"doc(Refractive-index profile sampled across the stack.
+
+The grid starts at x = -d0 (d0 the thickness of layer 0), the origin
+being the interface between layers 0 and 1, and steps by
+:attr:`plot_step` to the end of the stack. A sample on an interface
+belongs to the layer above it.
+
+Raises:
+    MemoryError: the grid would not fit in memory or has 2**32
+        samples or more (a ``plot_step`` far too small for the
+        stack); nothing is allocated.
+    PanicException: (a ``BaseException``) internal fault: an empty
+        stack, a ``plot_step`` of 0 or NaN, or a layer that receives
+        no sample (thinner than ``plot_step``).)doc";
+inline constexpr const char* MultiLayer_field =
+    "field($self, omega, polarization=None, mode=None)\n--\n\n"
+    R"doc(The six field components of one guided mode, on the grid of :meth:`index`.
+
+Arguments as for :meth:`neff`. The fields are normalised to unit power
+flow along z, the integral of Ex*conj(Hy) - Ey*conj(Hx) over x being
+1, evaluated as a trapezoid sum over the grid: its accuracy follows
+:attr:`plot_step` (in TM only to first order, since the power density
+jumps at interfaces). Magnetic components are divided by the vacuum
+impedance Z0.
+
+Raises:
+    Exception: (the base class itself) when the mode does not exist,
+        with the message of :meth:`neff`.
+    TypeError, OverflowError, ValueError: as for :meth:`neff`.
+    MemoryError: the grid would not fit in memory, as for :meth:`index`.
+    KeyboardInterrupt: Ctrl-C (a pending signal) stops the search
+        (on CPython; on PyPy it arrives when the call returns).
+    PanicException: (a ``BaseException``) internal fault, such as an
+        empty stack, a ``plot_step`` of 0 or a grid with fewer than
+        two samples.)doc";
+inline constexpr const char* IndexData =
+    ""
+    R"doc(The index profile returned by :meth:`MultiLayer.index`.
+
+Not constructible; pickles and copies. Each attribute read returns a new
+list; convert with ``numpy.asarray(profile.n)``.)doc";
+inline constexpr const char* IndexData_x =
+    ""
+    R"doc(Sample positions across the stack, in the length unit of the thicknesses.)doc";
+inline constexpr const char* IndexData_n =
+    ""
+    R"doc(Refractive index of the layer that holds each sample.)doc";
+inline constexpr const char* FieldData =
+    ""
+    R"doc(The normalised field of one mode, returned by :meth:`MultiLayer.field`.
+
+Not constructible; pickles and copies. All seven lists have the length of the grid; each
+attribute read returns a new list; convert with ``numpy.asarray(field.Ey)``.
+The components are scaled so that the power flow along z, the integral
+over x of Ex*conj(Hy) - Ey*conj(Hx), is 1; magnetic components are divided
+by the vacuum impedance Z0, so they share the unit of the electric ones.)doc";
+inline constexpr const char* FieldData_x =
+    ""
+    R"doc(Sample positions across the stack, in the length unit of the thicknesses.)doc";
+inline constexpr const char* FieldData_Ex =
+    ""
+    R"doc(Electric field along x (zero for TE).)doc";
+inline constexpr const char* FieldData_Ey =
+    ""
+    R"doc(Electric field along y: the principal component of TE (zero for TM).)doc";
+inline constexpr const char* FieldData_Ez =
+    ""
+    R"doc(Electric field along z: the principal component of TM (zero for TE).)doc";
+inline constexpr const char* FieldData_Hx =
+    ""
+    R"doc(Magnetic field along x divided by Z0 (zero for TM).)doc";
+inline constexpr const char* FieldData_Hy =
+    ""
+    R"doc(Magnetic field along y divided by Z0 (zero for TE).)doc";
+inline constexpr const char* FieldData_Hz =
+    ""
+    R"doc(Magnetic field along z divided by Z0 (zero for TM).)doc";
+
+}  // namespace tavrik::python::doc

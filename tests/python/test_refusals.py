@@ -1,0 +1,114 @@
+"""Input without physical meaning is refused with a clear error, never answered
+with a plausible number or an unrelated message."""
+
+import math
+
+import pytest
+
+from tavrik import Layer, MultiLayer, Polarization
+from support import PanicException, all_modes, stack
+
+NAN, INF = float("nan"), float("inf")
+SOI = [(1.0, 1.0), (3.476, 0.22), (1.444, 1.0)]
+
+
+def with_layer(i, n=None, d=None):
+    layers = [list(layer) for layer in SOI]
+    layers[i] = [layers[i][0] if n is None else n, layers[i][1] if d is None else d]
+    return stack(layers)
+
+
+@pytest.mark.parametrize(
+    "multilayer, omega, message",
+    [
+        (with_layer(1, d=-0.22), 4.05, "layers[1]: the thickness of an inner layer must be finite and non-negative, not -0.22"),
+        (with_layer(1, d=NAN), 4.05, "layers[1]: the thickness of an inner layer must be finite and non-negative, not NaN"),
+        (with_layer(1, d=INF), 4.05, "layers[1]: the thickness of an inner layer must be finite and non-negative, not inf"),
+        (with_layer(1, n=-11.5), 2 * math.pi / 1.55, "layers[1]: the refractive index must be finite and positive, not -11.5"),
+        (with_layer(0, n=0.0), 4.05, "layers[0]: the refractive index must be finite and positive, not 0"),
+        (with_layer(2, n=NAN), 4.05, "layers[2]: the refractive index must be finite and positive, not NaN"),
+        (with_layer(1, n=-INF), 4.05, "layers[1]: the refractive index must be finite and positive, not -inf"),
+        (stack([(NAN, 1.0)]), 4.05, "layers[0]: the refractive index must be finite and positive, not NaN"),
+        (stack(SOI), NAN, "omega must be finite and non-negative, not NaN"),
+        (stack(SOI), INF, "omega must be finite and non-negative, not inf"),
+        (stack(SOI), -4.05, "omega must be finite and non-negative, not -4.05"),
+        (stack(SOI), -1e-9, "omega must be finite and non-negative, not -0.000000001"),
+        # the first problem, layers in order before omega
+        (stack([(1.0, 1.0), (3.5, -1.0), (-1.0, 1.0)]), NAN, "layers[1]: the thickness of an inner layer must be finite and non-negative, not -1"),
+    ],
+)
+@pytest.mark.parametrize("method", ["neff", "field"])
+def test_meaningless_input_is_a_value_error(multilayer, omega, message, method):
+    for polarization in (Polarization.TE, Polarization.TM):
+        with pytest.raises(ValueError) as info:
+            getattr(multilayer, method)(omega, polarization)
+        assert type(info.value) is ValueError and info.value.args == (message,)
+
+
+@pytest.mark.parametrize(
+    "layers, omega",
+    [
+        ([(1.0, -5.0), (3.476, 0.22), (1.444, -1.0)], 4.05),  # outer thicknesses only reach into the grid
+        ([(1.0, INF), (3.476, 0.22), (1.444, NAN)], 4.05),
+    ],
+)
+def test_outer_thicknesses_are_not_judged(layers, omega):
+    assert stack(layers).neff(omega) == stack([(layers[0][0], 1.0), layers[1], (layers[2][0], 1.0)]).neff(omega)
+
+
+def test_an_inner_layer_of_zero_thickness_is_no_layer():
+    with_film = stack([(1.0, 1.0), (3.476, 0.22), (2.0, 0.0), (1.444, 1.0)])
+    assert with_film.neff(4.05) == pytest.approx(stack(SOI).neff(4.05), abs=1e-9)
+
+
+def test_omega_zero_and_the_short_stacks_keep_their_answers():
+    for omega in (0.0, -0.0):
+        assert all_modes(stack(SOI), omega, Polarization.TE) == ([], "Mode 0 not found. Only 0 modes available.")
+    with pytest.raises(PanicException, match="^index out of bounds: the len is 0 but the index is 0$"):
+        MultiLayer([]).neff(NAN)
+    assert all_modes(stack([(1.5, -1.0)]), 4.0, Polarization.TM)[1] == "Mode 0 not found. Only 0 modes available."
+
+
+class ComplexOnly:
+    """A number with a complex conversion and a float conversion that drops
+    the imaginary part, as NumPy's complex scalars have."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __complex__(self):
+        return self.value
+
+    def __float__(self):
+        return self.value.real
+
+
+def complex_values():
+    values = [3.476 + 0.01j, complex(0.0, -1.0), ComplexOnly(3.476 + 0.01j), ComplexOnly(complex(1.5, NAN))]
+    try:
+        import numpy
+    except ImportError:
+        return values
+    return values + [numpy.complex128(3.476 + 0.01j), numpy.complex64(1.5 - 2j)]
+
+
+@pytest.mark.parametrize("value", complex_values(), ids=repr)
+@pytest.mark.parametrize(
+    "call, name",
+    [
+        (lambda v: Layer(v, 0.22), "n"),
+        (lambda v: Layer(3.476, v), "d"),
+        (lambda v: stack(SOI).neff(v), "omega"),
+        (lambda v: stack(SOI).field(v), "omega"),
+        (lambda v: setattr(stack(SOI), "plot_step", v), "plot_step"),
+    ],
+)
+def test_complex_values_are_never_truncated(value, call, name):
+    with pytest.raises(TypeError, match=f"^argument '{name}': '\\w+' value with a non-zero imaginary part cannot be converted to a real 'float'$"):
+        call(value)
+
+
+def test_complex_values_without_imaginary_part_convert_as_before():
+    assert Layer(ComplexOnly(3.5 + 0j), 1).n == 3.5
+    with pytest.raises(TypeError, match="^argument 'n': must be real number, not complex$"):
+        Layer(complex(3.5, 0.0), 1)
