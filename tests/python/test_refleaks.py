@@ -7,8 +7,10 @@ A leak of one reference per call shows up as a growth of ROUNDS; the slack
 allows for the interpreter's own caches settling.
 """
 
+import copy
 import gc
 import math
+import pickle
 import signal
 import sys
 
@@ -45,6 +47,8 @@ THIN = MultiLayer([Layer(1.0, 0.0), Layer(3.0, 0.0005), Layer(1.0, 0.0)])  # one
 # 3e9 samples: a representable count whose grid alone needs 24 GB.
 HUGE = MultiLayer([Layer(1.0, 1.0), Layer(1.5, 1.0), Layer(1.0, 1.0)])
 HUGE.plot_step = 1e-9
+FINE = slab()
+FINE.plot_step = 1e-12  # beyond 2^32 samples
 ZERO_STEP = slab()
 ZERO_STEP.plot_step = 0.0
 INDEX = STACK.index()
@@ -102,7 +106,10 @@ CASES = [
     ("layer overflow", lambda: Layer(10**400, 1), OverflowError),
     ("layer float raises", lambda: Layer(FloatRaises(), 1), UserError),
     ("layer float wrong type", lambda: Layer(FloatWrongType(), 1), TypeError),
-    ("layer attribute", lambda: Layer(1, 1).n, AttributeError),
+    ("layer attribute", lambda: Layer(1, 1).x, AttributeError),
+    ("layer values", lambda: (Layer(1, 1).n, Layer(1, 1).d), None),
+    ("layer complex", lambda: Layer(1.5 + 1j, 1), TypeError),
+    ("layer pickle", lambda: pickle.loads(pickle.dumps(Layer(1.5, 2.0))), None),
     ("layer subclass", lambda: subclass(Layer), TypeError),
     # enumerations
     ("enum repr int", lambda: [(repr(m), str(m), int(m)) for m in (BackEnd.Scattering, BackEnd.Transfer, Polarization.TE, Polarization.TM)], None),
@@ -111,7 +118,8 @@ CASES = [
     ("enum ordering int", lambda: Polarization.TE >= 0, TypeError),
     ("enum constructor", lambda: BackEnd(), TypeError),
     ("polarization constructor", lambda: Polarization(0), TypeError),
-    ("enum hash", lambda: hash(Polarization.TE), TypeError),
+    ("enum hash", lambda: {Polarization.TE: 0, BackEnd.Transfer: 1}, None),
+    ("enum pickle", lambda: pickle.loads(pickle.dumps(Polarization.TM)), None),
     # MultiLayer construction
     ("multilayer list", lambda: MultiLayer(layers()), None),
     ("multilayer tuple", lambda: MultiLayer(tuple(layers())), None),
@@ -134,6 +142,9 @@ CASES = [
     ("multilayer subclass", lambda: subclass(MultiLayer), TypeError),
     # plot_step
     ("plot_step get", lambda: STACK.plot_step, None),
+    ("layers get", lambda: STACK.layers, None),
+    ("multilayer pickle", lambda: pickle.loads(pickle.dumps(STACK)), None),
+    ("multilayer deepcopy", lambda: copy.deepcopy(STACK), None),
     ("plot_step set", lambda: setattr(slab(), "plot_step", IntSub(2)), None),
     ("plot_step set str", lambda: setattr(STACK, "plot_step", "x"), TypeError),
     ("plot_step set raises", lambda: setattr(STACK, "plot_step", FloatRaises()), UserError),
@@ -148,8 +159,11 @@ CASES = [
     ("neff mode not found", lambda: STACK.neff(OMEGA, mode=3), Exception),
     ("neff no modes", lambda: MultiLayer([Layer(1, 1)]).neff(OMEGA), Exception),
     ("neff empty stack", lambda: EMPTY.neff(1.0), PanicException),
-    ("neff negative omega", lambda: STACK.neff(-1000.0), PanicException),
-    ("neff nan omega", lambda: STACK.neff(float("nan")), PanicException),
+    ("neff negative omega", lambda: STACK.neff(-1000.0), ValueError),
+    ("neff nan omega", lambda: STACK.neff(float("nan")), ValueError),
+    ("neff meaningless layer", lambda: MultiLayer([Layer(1, 1), Layer(-2, 1), Layer(1, 1)]).neff(1.0), ValueError),
+    ("neff complex omega", lambda: STACK.neff(1j), TypeError),
+    ("neff too many samples", lambda: STACK.neff(1e9), PanicException),
     ("neff missing", lambda: STACK.neff(), TypeError),
     ("neff too many", lambda: STACK.neff(1, None, None, None), TypeError),
     ("neff multiple values", lambda: STACK.neff(1, omega=1), TypeError),
@@ -176,6 +190,9 @@ CASES = [
     ("index data", lambda: (INDEX.x, INDEX.n), None),
     ("index data constructor", lambda: IndexData(), TypeError),
     ("index data write", lambda: setattr(INDEX, "x", []), AttributeError),
+    ("index data pickle", lambda: pickle.loads(pickle.dumps(INDEX)), None),
+    ("index data rebuild", lambda: IndexData._rebuild([1.0], []), ValueError),
+    ("index too many samples", lambda: FINE.index(), MemoryError),
     # field
     ("field", lambda: STACK.field(OMEGA), None),
     ("field all arguments", lambda: STACK.field(OMEGA, Polarization.TM, 1), None),
@@ -195,8 +212,11 @@ CASES = [
     ("field data", lambda: [attribute(FIELD, name) for name in ("x", "Ex", "Ey", "Ez", "Hx", "Hy", "Hz")], None),
     ("field data constructor", lambda: FieldData(), TypeError),
     ("field data write", lambda: setattr(FIELD, "Ey", []), AttributeError),
+    ("field data pickle", lambda: pickle.loads(pickle.dumps(FIELD)), None),
+    ("field data rebuild", lambda: FieldData._rebuild([1.0], [], [], [], [], [], [1j]), ValueError),
+    ("field meaningless omega", lambda: STACK.field(-1.0), ValueError),
     # module
-    ("module attributes", lambda: (tavrik.__all__, tavrik.Layer, tavrik.__doc__), None),
+    ("module attributes", lambda: (tavrik.__all__, tavrik.Layer, tavrik.__doc__, tavrik.PanicException, tavrik.__version__), None),
 ]
 
 
