@@ -1,6 +1,7 @@
 // Requests that cannot be allocated are refused before anything is allocated.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstddef>
 #include <limits>
 #include <new>
@@ -59,16 +60,20 @@ TEST(MemoryBudget, HugeGridIsRefusedBeforeAllocating) {
     }
 }
 
-TEST(MemoryBudget, CountsOutsideTheRangeKeepTheirFault) {
-    // 3e10 samples is beyond 2^32: the missing-value fault, not MemoryRefused.
-    const auto m = three_units(1e-10);
-    try {
-        tavrik::index_profile(m);
-        FAIL() << "no fault";
-    } catch (const tavrik::Fault& fault) {
-        EXPECT_STREQ(fault.what(), tavrik::unwrap_message);
+TEST(MemoryBudget, CountsFromTwoToTheThirtyTwoAreRefusedAndStepsWithoutMeaningFault) {
+    // 3e10 samples is beyond 2^32, as is a subnormal step's infinite count: a
+    // grid too fine to build, refused like one beyond memory.
+    for (const double step : {1e-10, 5e-324}) {
+        EXPECT_THROW(tavrik::index_profile(three_units(step)), tavrik::MemoryRefused) << step;
     }
-    EXPECT_THROW(tavrik::get_grid_data(three_units(0.0)), tavrik::Fault);
+    for (const double step : {0.0, std::nan("")}) {
+        try {
+            tavrik::get_grid_data(three_units(step));
+            FAIL() << "no fault for " << step;
+        } catch (const tavrik::Fault& fault) {
+            EXPECT_STREQ(fault.what(), tavrik::unwrap_message);
+        }
+    }
 }
 
 }  // namespace
