@@ -42,7 +42,13 @@ def runtime_doc(qualified):
     return inspect.cleandoc(rest if sep else doc)
 
 
-@pytest.mark.parametrize("qualified", sorted(DOCUMENTED))
+MEMBER_DOCS_ON_PYPY = "PyPy's C API keeps no docstring for the methods and attributes of a native class"
+
+
+@pytest.mark.parametrize("qualified", [
+    pytest.param(q, marks=pytest.mark.cpython_only(reason=MEMBER_DOCS_ON_PYPY)) if "." in q else q
+    for q in sorted(DOCUMENTED)
+])
 def test_runtime_docstring_is_the_stubs(qualified):
     assert runtime_doc(qualified) == DOCUMENTED[qualified]
 
@@ -56,6 +62,7 @@ def test_every_public_class_member_is_documented_in_the_stub():
             assert f"{name}.{member}" in DOCUMENTED, f"{name}.{member} has no docstring in the stub"
 
 
+@pytest.mark.cpython_only(reason=MEMBER_DOCS_ON_PYPY)
 def test_help_shows_units_and_failures():
     text = pydoc_text(tavrik.MultiLayer)
     for phrase in ("vacuum wavenumber", "ValueError", "MemoryError", "PanicException", "plot_step"):

@@ -110,5 +110,6 @@ def test_complex_values_are_never_truncated(value, call, name):
 
 def test_complex_values_without_imaginary_part_convert_as_before():
     assert Layer(ComplexOnly(3.5 + 0j), 1).n == 3.5
-    with pytest.raises(TypeError, match="^argument 'n': must be real number, not complex$"):
+    with pytest.raises(TypeError, match="^argument 'n': ") as info:  # the host's own conversion error
         Layer(complex(3.5, 0.0), 1)
+    assert "imaginary part" not in str(info.value)
