@@ -116,23 +116,25 @@ void raise_cannot_convert(PyObject* obj, const char* target) {
           "'" + type_name_of(obj) + "' object cannot be converted to '" + target + "'");
 }
 
-PyObject* no_constructor(PyTypeObject*, const char* name) {
-    PyErr_SetString(PyExc_TypeError, (std::string("No constructor defined for ") + name).c_str());
-    return nullptr;
-}
-
 // ---- argument fitting -------------------------------------------------------
 
 void intern(Signature& signature) {
     for (std::size_t i = 0; i < signature.count; ++i) {
         if (signature.interned[i] != nullptr) continue;
-        PyObject* name = PyUnicode_InternFromString(signature.names[i]);
-        if (name == nullptr) throw PythonError{};
-        signature.interned[i] = name;  // kept for the life of the process
+        // kept for the life of the process
+        signature.interned[i] = require(Ref::steal(PyUnicode_InternFromString(signature.names[i]))).release();
     }
 }
 
 namespace {
+
+// The UTF-8 text of str(obj).
+std::string text_of(PyObject* obj) {
+    Ref text = require(Ref::steal(PyObject_Str(obj)));
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
+    if (utf8 == nullptr) throw PythonError{};
+    return utf8;
+}
 
 std::string plural(std::size_t n, const char* one, const char* many) { return n == 1 ? one : many; }
 
@@ -154,12 +156,8 @@ std::string plural(std::size_t n, const char* one, const char* many) { return n 
 }
 
 [[noreturn]] void unexpected_keyword(const Signature& s, PyObject* key) {
-    Ref text = Ref::steal(PyObject_Str(key));
-    if (!text) throw PythonError{};
-    const char* name = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
-    if (name == nullptr) throw PythonError{};
     raise(PyExc_TypeError,
-          std::string(s.full_name) + " got an unexpected keyword argument '" + name + "'");
+          std::string(s.full_name) + " got an unexpected keyword argument '" + text_of(key) + "'");
 }
 
 // Keyword names are matched by identity first (interned names from the
@@ -175,14 +173,14 @@ std::size_t find_parameter(const Signature& s, PyObject* key) {
     return s.count;
 }
 
-void place_keyword(const Signature& s, PyObject* key, PyObject* value, PyObject** out) {
+void place_keyword(const Signature& s, PyObject* key, PyObject* value, Arguments& out) {
     const std::size_t i = find_parameter(s, key);
     if (i == s.count) unexpected_keyword(s, key);
     if (out[i] != nullptr) multiple_values(s, s.names[i]);
     out[i] = value;
 }
 
-void check_required(const Signature& s, PyObject** out) {
+void check_required(const Signature& s, const Arguments& out) {
     std::vector<const char*> missing;
     for (std::size_t i = 0; i < s.required; ++i) {
         if (out[i] == nullptr) missing.push_back(s.names[i]);
@@ -205,11 +203,11 @@ void check_required(const Signature& s, PyObject** out) {
 
 }  // namespace
 
-void fit_fastcall(const Signature& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                  PyObject** out) {
+Arguments fit_fastcall(const Signature& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const auto given = static_cast<std::size_t>(nargs);
     if (given > s.count) too_many_positional(s, given);
-    for (std::size_t i = 0; i < s.count; ++i) out[i] = i < given ? args[i] : nullptr;
+    Arguments out{};
+    for (std::size_t i = 0; i < given; ++i) out[i] = args[i];
     if (kwnames != nullptr) {
         const Py_ssize_t nkw = PyTuple_Size(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
@@ -217,22 +215,21 @@ void fit_fastcall(const Signature& s, PyObject* const* args, Py_ssize_t nargs, P
         }
     }
     check_required(s, out);
+    return out;
 }
 
-void fit_tuple_dict(const Signature& s, PyObject* args, PyObject* kwargs, PyObject** out) {
-    const Py_ssize_t nargs = PyTuple_Size(args);
-    if (nargs < 0) throw PythonError{};
-    const auto given = static_cast<std::size_t>(nargs);
+Arguments fit_tuple_dict(const Signature& s, PyObject* args, PyObject* kwargs) {
+    const auto given = static_cast<std::size_t>(require(PyTuple_Size(args)));
     if (given > s.count) too_many_positional(s, given);
-    for (std::size_t i = 0; i < s.count; ++i) {
-        out[i] = i < given ? PyTuple_GetItem(args, static_cast<Py_ssize_t>(i)) : nullptr;
-    }
+    Arguments out{};
+    for (std::size_t i = 0; i < given; ++i) out[i] = PyTuple_GetItem(args, static_cast<Py_ssize_t>(i));
     if (kwargs != nullptr && PyDict_Size(kwargs) > 0) {
         Py_ssize_t pos = 0;
         PyObject *key = nullptr, *value = nullptr;
         while (PyDict_Next(kwargs, &pos, &key, &value)) place_keyword(s, key, value, out);
     }
     check_required(s, out);
+    return out;
 }
 
 // ---- conversions ------------------------------------------------------------
@@ -244,13 +241,8 @@ void raise_argument_error(const char* name) {
         restore_error(std::move(error));
         throw PythonError{};
     }
-    Ref text = Ref::steal(PyObject_Str(error.get()));
-    if (!text) throw PythonError{};
-    const char* message = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
-    if (message == nullptr) throw PythonError{};
-    Ref remapped = Ref::steal(PyObject_CallFunction(
-        PyExc_TypeError, "s", (std::string("argument '") + name + "': " + message).c_str()));
-    if (!remapped) throw PythonError{};
+    const std::string message = std::string("argument '") + name + "': " + text_of(error.get());
+    Ref remapped = require(Ref::steal(PyObject_CallFunction(PyExc_TypeError, "s", message.c_str())));
     // The new error's cause is the first error's cause (which also marks the
     // context as suppressed); the first error stays reachable as __context__.
     PyException_SetCause(remapped.get(), PyException_GetCause(error.get()));
@@ -317,8 +309,7 @@ Layers to_layers(PyObject* obj, const char* name) {
             // reservation is capped and the list grows past it as usual.
             layers.reserve(static_cast<std::size_t>(std::min<Py_ssize_t>(size, 1 << 16)));
         }
-        Ref iterator = Ref::steal(PyObject_GetIter(obj));
-        if (!iterator) throw PythonError{};
+        Ref iterator = require(Ref::steal(PyObject_GetIter(obj)));
         while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
             if (!PyObject_TypeCheck(item.get(), type_of<Layer>())) raise_cannot_convert(item.get(), "Layer");
             auto& cell = *reinterpret_cast<Cell<Layer>*>(item.get());

@@ -2,7 +2,8 @@
 //
 //  * PythonError: thrown right after a C API call that left a Python error set
 //    (or after setting one ourselves). It carries nothing: the error lives in
-//    the interpreter.
+//    the interpreter. require() throws it for the C API's two failure
+//    conventions, a null result and a negative status.
 //  * guarded(): every entry point (tp_new, getters, setters, methods, slots) runs
 //    its body through it. It turns PythonError into "return the error value", a
 //    core Fault into PanicException (with a report on stderr), a cancelled
@@ -17,9 +18,13 @@
 
 #include "handle.hpp"
 
+#include <array>
+#include <cassert>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <initializer_list>
 #include <new>
 #include <string>
 #include <vector>
@@ -27,14 +32,27 @@
 #include "fault.hpp"
 #include "layer.hpp"
 #include "memory_budget.hpp"
+#include "multilayer.hpp"
 
 namespace tavrik::python {
 
 struct PythonError : std::exception {
+    PythonError() noexcept { assert(PyErr_Occurred() != nullptr); }
     const char* what() const noexcept override { return "a Python error is set"; }
 };
 
-[[noreturn]] inline void throw_if_error_set() { throw PythonError{}; }
+// A new reference, or null with an error set.
+inline Ref require(Ref result) {
+    if (!result) throw PythonError{};
+    return result;
+}
+
+// A status or size, negative with an error set.
+template <std::signed_integral I>
+I require(I status) {
+    if (status < 0) throw PythonError{};
+    return status;
+}
 
 [[noreturn]] void raise(PyObject* type, const char* message);
 [[noreturn]] void raise(PyObject* type, const std::string& message);
@@ -70,6 +88,18 @@ template <class F>
 PyObject* guarded(F&& body) noexcept {
     return guarded_as<PyObject*>(nullptr, static_cast<F&&>(body));
 }
+
+// ---- the six classes ----------------------------------------------------------
+
+// The Python name of the class whose instances hold a T.
+template <class T>
+inline constexpr const char* class_name = nullptr;
+template <> inline constexpr const char* class_name<BackEnd> = "BackEnd";
+template <> inline constexpr const char* class_name<Polarization> = "Polarization";
+template <> inline constexpr const char* class_name<Layer> = "Layer";
+template <> inline constexpr const char* class_name<MultiLayer> = "MultiLayer";
+template <> inline constexpr const char* class_name<IndexProfile> = "IndexData";
+template <> inline constexpr const char* class_name<FieldData> = "FieldData";
 
 // ---- instances and their borrow counter -------------------------------------
 
@@ -110,8 +140,7 @@ private:
 template <class T>
 PyObject* new_cell(PyTypeObject* type, T&& value) {
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    PyObject* obj = alloc(type, 0);
-    if (obj == nullptr) throw PythonError{};
+    PyObject* obj = require(Ref::steal(alloc(type, 0))).release();
     auto* cell = reinterpret_cast<Cell<std::decay_t<T>>*>(obj);
     new (&cell->value) std::decay_t<T>(static_cast<T&&>(value));
     cell->borrow = 0;
@@ -132,32 +161,41 @@ void dealloc_cell(PyObject* obj) {
 std::string type_name_of(PyObject* obj);
 
 template <class T>
-Cell<T>& cell_of(PyObject* obj, const char* target) {
-    if (!PyObject_TypeCheck(obj, type_of<T>())) raise_cannot_convert(obj, target);
+Cell<T>& cell_of(PyObject* obj) {
+    if (!PyObject_TypeCheck(obj, type_of<T>())) raise_cannot_convert(obj, class_name<T>);
     return *reinterpret_cast<Cell<T>*>(obj);
 }
 
-// "No constructor defined for <name>", the tp_new of classes without construction.
-PyObject* no_constructor(PyTypeObject* type, const char* name);
-
 // ---- argument fitting -------------------------------------------------------
 
+inline constexpr std::size_t max_parameters = 3;
+
 struct Signature {
+    template <std::size_t N>
+    constexpr Signature(const char* full, const char* const (&parameter_names)[N], std::size_t required_count)
+        : full_name(full), names(parameter_names), count(N), required(required_count) {
+        static_assert(N <= max_parameters);
+    }
+
     const char* full_name;     // "MultiLayer.neff()"
     const char* const* names;  // parameter names, in order
     std::size_t count;         // number of parameters
     std::size_t required;      // the first `required` ones are required
-    PyObject** interned;       // interned names, filled by intern(), for identity matching
+    std::array<PyObject*, max_parameters> interned{};  // for identity matching, see intern()
 };
 
+// Interns the parameter names, once, when the class that owns the signature
+// is created (module initialisation); they live as long as the process.
 void intern(Signature& signature);
 
+// Entry i borrows the argument of parameter i, or is null when it was not given.
+using Arguments = std::array<PyObject*, max_parameters>;
+
 // Fit a fast call (argument array and a tuple of keyword names) or a classic
-// (tuple, dict) call to the parameters; out[i] borrows the argument of
-// parameter i, or is null when it was not given.
-void fit_fastcall(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* kwnames, PyObject** out);
-void fit_tuple_dict(const Signature& signature, PyObject* args, PyObject* kwargs, PyObject** out);
+// (tuple, dict) call to the parameters.
+Arguments fit_fastcall(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames);
+Arguments fit_tuple_dict(const Signature& signature, PyObject* args, PyObject* kwargs);
 
 // ---- conversions ------------------------------------------------------------
 
@@ -184,6 +222,38 @@ namespace tavrik::python {
 PyTypeObject* create_type(PyType_Spec* type_spec, const char* name);
 PyObject* module_name();  // "tavrik", interned, kept for the process
 
+// The tp_new of classes that Python cannot construct.
+template <class T>
+PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
+    PyErr_SetString(PyExc_TypeError, (std::string("No constructor defined for ") + class_name<T>).c_str());
+    return nullptr;
+}
+
+// The class of T from the slots of its own (docstring, construction, special
+// operations, attributes, methods). What every class shares is added here:
+// instances are Cell<T>, dealloc releases the value and the type reference,
+// a class without construction gets the "No constructor defined" tp_new, and
+// no class can be subclassed (no Py_TPFLAGS_BASETYPE), has an instance dict
+// or takes weak references.
+//
+// The PyType_Spec name is bare ("Layer", not "tavrik.Layer"): the host builds
+// its own messages from it ("'Layer' object has no attribute 'n'", "type
+// 'Layer' is not an acceptable base type"), and they name the classes as they
+// always have. create_type() then sets __module__ to "tavrik", which a bare
+// name leaves unset, so that repr(), help() and pickle find the classes.
+template <class T>
+PyTypeObject* create_class(std::initializer_list<PyType_Slot> own_slots) {
+    std::vector<PyType_Slot> slots(own_slots);
+    bool constructible = false;
+    for (const PyType_Slot& slot : slots) constructible = constructible || slot.slot == Py_tp_new;
+    if (!constructible) slots.push_back({Py_tp_new, reinterpret_cast<void*>(no_constructor<T>)});
+    slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(dealloc_cell<T>)});
+    slots.push_back({0, nullptr});
+    PyType_Spec type_spec = {class_name<T>, static_cast<int>(sizeof(Cell<T>)), 0, Py_TPFLAGS_DEFAULT,
+                             slots.data()};
+    return create_type(&type_spec, class_name<T>);
+}
+
 // Fills a preallocated list; the new reference is stolen by the list.
 inline void list_set(PyObject* list, Py_ssize_t i, PyObject* item) {
     if (item == nullptr) throw PythonError{};
@@ -196,8 +266,7 @@ inline void list_set(PyObject* list, Py_ssize_t i, PyObject* item) {
 
 template <class T, class Make>
 PyObject* list_from(const std::vector<T>& values, Make make) {
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    if (!list) throw PythonError{};
+    Ref list = require(Ref::steal(PyList_New(static_cast<Py_ssize_t>(values.size()))));
     for (std::size_t i = 0; i < values.size(); ++i) {
         list_set(list.get(), static_cast<Py_ssize_t>(i), make(values[i]));
     }

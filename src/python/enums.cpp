@@ -11,18 +11,17 @@
 namespace tavrik::python {
 namespace {
 
+// The member names, in the order of their values.
 template <class E>
 struct EnumInfo;
 
 template <>
 struct EnumInfo<BackEnd> {
-    static constexpr const char* name = "BackEnd";
     static constexpr const char* members[2] = {"Scattering", "Transfer"};
 };
 
 template <>
 struct EnumInfo<Polarization> {
-    static constexpr const char* name = "Polarization";
     static constexpr const char* members[2] = {"TE", "TM"};
 };
 
@@ -32,17 +31,12 @@ long value_of(PyObject* self) {
 }
 
 template <class E>
-PyObject* enum_new(PyTypeObject* type, PyObject*, PyObject*) {
-    return no_constructor(type, EnumInfo<E>::name);
-}
-
-template <class E>
 PyObject* enum_repr(PyObject* self) {
     return guarded([&] {
-        auto& cell = cell_of<E>(self, EnumInfo<E>::name);
+        auto& cell = cell_of<E>(self);
         SharedAccess access(cell.borrow);
         const auto v = static_cast<unsigned>(cell.value);
-        const std::string text = std::string(EnumInfo<E>::name) + "." +
+        const std::string text = std::string(class_name<E>) + "." +
                                  (v < 2 ? EnumInfo<E>::members[v] : "?");
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     });
@@ -51,7 +45,7 @@ PyObject* enum_repr(PyObject* self) {
 template <class E>
 PyObject* enum_int(PyObject* self) {
     return guarded([&] {
-        auto& cell = cell_of<E>(self, EnumInfo<E>::name);
+        auto& cell = cell_of<E>(self);
         SharedAccess access(cell.borrow);
         return PyLong_FromLongLong(static_cast<long long>(cell.value));
     });
@@ -100,22 +94,14 @@ PyObject* enum_richcompare(PyObject* self, PyObject* other, int op) {
 
 template <class E>
 PyTypeObject* create_enum_type() {
-    static PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(enum_new<E>)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_cell<E>)},
+    PyTypeObject* type = create_class<E>({
         {Py_tp_repr, reinterpret_cast<void*>(enum_repr<E>)},
         {Py_nb_int, reinterpret_cast<void*>(enum_int<E>)},
         {Py_tp_richcompare, reinterpret_cast<void*>(enum_richcompare<E>)},
-        {0, nullptr},
-    };
-    static PyType_Spec type_spec = {EnumInfo<E>::name, sizeof(Cell<E>), 0, Py_TPFLAGS_DEFAULT, slots};
-    PyTypeObject* type = create_type(&type_spec, EnumInfo<E>::name);
+    });
     for (unsigned v = 0; v < 2; ++v) {
         Ref member = Ref::steal(new_cell(type, static_cast<E>(v)));
-        if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), EnumInfo<E>::members[v],
-                                   member.get()) < 0) {
-            throw PythonError{};
-        }
+        require(PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), EnumInfo<E>::members[v], member.get()));
     }
     return type;
 }

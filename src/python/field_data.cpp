@@ -7,11 +7,9 @@
 namespace tavrik::python {
 namespace {
 
-PyObject* field_data_new(PyTypeObject* type, PyObject*, PyObject*) { return no_constructor(type, "FieldData"); }
-
 PyObject* get_x(PyObject* self, void*) {
     return guarded([&] {
-        auto& cell = cell_of<FieldData>(self, "FieldData");
+        auto& cell = cell_of<FieldData>(self);
         SharedAccess access(cell.borrow);
         return list_from(cell.value.x, PyFloat_FromDouble);
     });
@@ -22,7 +20,7 @@ PyObject* make_complex(const Complex& z) { return PyComplex_FromDoubles(z.re, z.
 template <std::vector<Complex> FieldData::*member>
 PyObject* get_component(PyObject* self, void*) {
     return guarded([&] {
-        auto& cell = cell_of<FieldData>(self, "FieldData");
+        auto& cell = cell_of<FieldData>(self);
         SharedAccess access(cell.borrow);
         return list_from(cell.value.*member, make_complex);
     });
@@ -39,14 +37,7 @@ PyTypeObject* create_field_data_type() {
         {"Hz", get_component<&FieldData::Hz>, nullptr, nullptr, nullptr},
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
-    static PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(field_data_new)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_cell<FieldData>)},
-        {Py_tp_getset, getset},
-        {0, nullptr},
-    };
-    static PyType_Spec type_spec = {"FieldData", sizeof(Cell<FieldData>), 0, Py_TPFLAGS_DEFAULT, slots};
-    return create_type(&type_spec, "FieldData");
+    return create_class<FieldData>({{Py_tp_getset, getset}});
 }
 
 }  // namespace

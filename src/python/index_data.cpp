@@ -6,12 +6,10 @@
 namespace tavrik::python {
 namespace {
 
-PyObject* index_data_new(PyTypeObject* type, PyObject*, PyObject*) { return no_constructor(type, "IndexData"); }
-
 template <std::vector<double> IndexProfile::*member>
 PyObject* get_floats(PyObject* self, void*) {
     return guarded([&] {
-        auto& cell = cell_of<IndexProfile>(self, "IndexData");
+        auto& cell = cell_of<IndexProfile>(self);
         SharedAccess access(cell.borrow);
         return list_from(cell.value.*member, PyFloat_FromDouble);
     });
@@ -23,14 +21,7 @@ PyTypeObject* create_index_data_type() {
         {"n", get_floats<&IndexProfile::n>, nullptr, nullptr, nullptr},
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
-    static PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(index_data_new)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_cell<IndexProfile>)},
-        {Py_tp_getset, getset},
-        {0, nullptr},
-    };
-    static PyType_Spec type_spec = {"IndexData", sizeof(Cell<IndexProfile>), 0, Py_TPFLAGS_DEFAULT, slots};
-    return create_type(&type_spec, "IndexData");
+    return create_class<IndexProfile>({{Py_tp_getset, getset}});
 }
 
 }  // namespace

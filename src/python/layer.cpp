@@ -10,14 +10,11 @@ namespace tavrik::python {
 namespace {
 
 const char* const layer_names[] = {"n", "d"};
-PyObject* layer_interned[2] = {};
-Signature layer_signature = {"Layer.__new__()", layer_names, 2, 2, layer_interned};
+Signature layer_signature("Layer.__new__()", layer_names, 2);
 
 PyObject* layer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
-        intern(layer_signature);
-        PyObject* arg[2];
-        fit_tuple_dict(layer_signature, args, kwargs, arg);
+        const Arguments arg = fit_tuple_dict(layer_signature, args, kwargs);
         const double n = to_double(arg[0], "n");
         const double d = to_double(arg[1], "d");
         return new_cell(type, Layer{n, d});
@@ -26,7 +23,7 @@ PyObject* layer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 PyObject* layer_str(PyObject* self) {
     return guarded([&] {
-        auto& cell = cell_of<Layer>(self, "Layer");
+        auto& cell = cell_of<Layer>(self);
         SharedAccess access(cell.borrow);
         const std::string text = "Layer(n=" + format_decimal(cell.value.n) +
                                  ", d=" + format_decimal(cell.value.d) + ")";
@@ -35,16 +32,13 @@ PyObject* layer_str(PyObject* self) {
 }
 
 PyTypeObject* create_layer_type() {
-    static PyType_Slot slots[] = {
+    intern(layer_signature);
+    return create_class<Layer>({
         {Py_tp_doc, const_cast<char*>("Layer(n, d)\n--\n\n")},
         {Py_tp_new, reinterpret_cast<void*>(layer_new)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_cell<Layer>)},
         {Py_tp_repr, reinterpret_cast<void*>(layer_str)},
         {Py_tp_str, reinterpret_cast<void*>(layer_str)},
-        {0, nullptr},
-    };
-    static PyType_Spec type_spec = {"Layer", sizeof(Cell<Layer>), 0, Py_TPFLAGS_DEFAULT, slots};
-    return create_type(&type_spec, "Layer");
+    });
 }
 
 }  // namespace

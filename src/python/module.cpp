@@ -1,5 +1,11 @@
 // The module tavrik: created once per process; registers its six classes, in
 // order, each name appended to __all__ before the attribute is set.
+//
+// Initialisation is single-phase (PyModule_Create, m_size -1), not multi-phase:
+// the classes are process-wide types cached by type_of<T>() and the
+// enumeration members are singletons, so there is no per-module state that a
+// second module object (a subinterpreter, a reload) could own. A second
+// initialisation hands back the same module.
 #include "binding.hpp"
 
 #include "multilayer.hpp"
@@ -14,12 +20,12 @@ void add_class(PyObject* module, const char* name, PyTypeObject* type) {
     Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
     if (!all) {
         PyErr_Clear();
-        all = Ref::steal(PyList_New(0));
-        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) throw PythonError{};
+        all = require(Ref::steal(PyList_New(0)));
+        require(PyObject_SetAttrString(module, "__all__", all.get()));
     }
-    Ref text = Ref::steal(PyUnicode_FromString(name));
-    if (!text || PyList_Append(all.get(), text.get()) < 0) throw PythonError{};
-    if (PyObject_SetAttrString(module, name, reinterpret_cast<PyObject*>(type)) < 0) throw PythonError{};
+    Ref text = require(Ref::steal(PyUnicode_FromString(name)));
+    require(PyList_Append(all.get(), text.get()));
+    require(PyObject_SetAttrString(module, name, reinterpret_cast<PyObject*>(type)));
 }
 
 PyObject* init() {
@@ -28,12 +34,11 @@ PyObject* init() {
             Py_INCREF(module_object);
             return module_object;
         }
-        Ref module = Ref::steal(PyModule_Create(&module_def));
-        if (!module) throw PythonError{};
+        Ref module = require(Ref::steal(PyModule_Create(&module_def)));
         // PyPy leaves __doc__ unset for an empty m_doc, and the module type's own
         // docstring then shows through; store the empty docstring explicitly.
-        Ref doc = Ref::steal(PyUnicode_FromString(""));
-        if (!doc || PyObject_SetAttrString(module.get(), "__doc__", doc.get()) < 0) throw PythonError{};
+        Ref doc = require(Ref::steal(PyUnicode_FromString("")));
+        require(PyObject_SetAttrString(module.get(), "__doc__", doc.get()));
         add_class(module.get(), "BackEnd", type_of<BackEnd>());
         add_class(module.get(), "Polarization", type_of<Polarization>());
         add_class(module.get(), "Layer", type_of<Layer>());

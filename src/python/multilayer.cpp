@@ -13,20 +13,16 @@ PyObject* new_field_data(FieldData&& field);
 namespace {
 
 const char* const new_names[] = {"layers"};
-PyObject* new_interned[1] = {};
-Signature new_signature = {"MultiLayer.__new__()", new_names, 1, 1, new_interned};
+Signature new_signature("MultiLayer.__new__()", new_names, 1);
 
+// Every computation of one mode takes (omega, polarization=None, mode=None).
 const char* const mode_names[] = {"omega", "polarization", "mode"};
-PyObject* neff_interned[3] = {};
-Signature neff_signature = {"MultiLayer.neff()", mode_names, 3, 1, neff_interned};
-PyObject* field_interned[3] = {};
-Signature field_signature = {"MultiLayer.field()", mode_names, 3, 1, field_interned};
+Signature neff_signature("MultiLayer.neff()", mode_names, 1);
+Signature field_signature("MultiLayer.field()", mode_names, 1);
 
 PyObject* multilayer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
-        intern(new_signature);
-        PyObject* arg[1];
-        fit_tuple_dict(new_signature, args, kwargs, arg);
+        const Arguments arg = fit_tuple_dict(new_signature, args, kwargs);
         MultiLayer record;
         record.layers = to_layers(arg[0], "layers");
         return new_cell(type, std::move(record));
@@ -35,7 +31,7 @@ PyObject* multilayer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 PyObject* get_plot_step(PyObject* self, void*) {
     return guarded([&] {
-        auto& cell = cell_of<MultiLayer>(self, "MultiLayer");
+        auto& cell = cell_of<MultiLayer>(self);
         SharedAccess access(cell.borrow);
         return PyFloat_FromDouble(cell.value.plot_step);
     });
@@ -45,28 +41,13 @@ int set_plot_step(PyObject* self, PyObject* value, void*) {
     return guarded_as<int>(-1, [&] {
         if (value == nullptr) raise(PyExc_AttributeError, "can't delete attribute");
         const double step = to_double(value, "plot_step");
-        auto& cell = cell_of<MultiLayer>(self, "MultiLayer");
+        auto& cell = cell_of<MultiLayer>(self);
         ExclusiveAccess access(cell.borrow);
         cell.value.plot_step = step;
         return 0;
     });
 }
 
-// The arguments of neff and field, fitted and converted in the order
-// omega, polarization, mode, after the receiver is checked and borrowed.
-struct ModeRequest {
-    double omega;
-    Polarization polarization;
-    std::uint32_t mode;
-};
-
-ModeRequest convert_mode_request(PyObject* const* arg) {
-    ModeRequest request{};
-    request.omega = to_double(arg[0], "omega");
-    request.polarization = to_polarization(arg[1], "polarization");
-    request.mode = to_mode(arg[2], "mode");
-    return request;
-}
 
 // An orderly failure of the search: the base Exception with the text as its
 // only argument. It is set and handed back as the error value instead of being
@@ -80,42 +61,49 @@ PyObject* search_failure(const std::string& message) {
     return nullptr;
 }
 
-PyObject* multilayer_neff(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&] {
-        intern(neff_signature);
-        PyObject* arg[3];
-        fit_fastcall(neff_signature, args, nargs, kwnames, arg);
-        auto& cell = cell_of<MultiLayer>(self, "MultiLayer");
+// The common body of the computations of one mode: fit the call, check and
+// borrow the receiver, convert omega, polarization and mode in that order, run
+// `compute` on the record, and hand its value to `to_python`; a returned
+// message (an orderly failure of the search) is raised as Exception.
+template <class Compute, class ToPython>
+PyObject* mode_call(const Signature& signature, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, Compute compute, ToPython to_python) {
+    return guarded([&]() -> PyObject* {
+        const Arguments arg = fit_fastcall(signature, args, nargs, kwnames);
+        auto& cell = cell_of<MultiLayer>(self);
         SharedAccess access(cell.borrow);
-        const ModeRequest request = convert_mode_request(arg);
+        const double omega = to_double(arg[0], "omega");
+        const Polarization polarization = to_polarization(arg[1], "polarization");
+        const std::uint32_t mode = to_mode(arg[2], "mode");
         const CancelCheck cancel{poll_signals, nullptr};
-        NeffResult result = neff(cell.value, request.omega, request.polarization, request.mode, cancel);
+        auto result = compute(cell.value, omega, polarization, mode, cancel);
         if (auto* message = std::get_if<std::string>(&result)) return search_failure(*message);
-        return PyFloat_FromDouble(std::get<double>(result));
+        return to_python(std::move(std::get<0>(result)));
     });
+}
+
+PyObject* multilayer_neff(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return mode_call(
+        neff_signature, self, args, nargs, kwnames,
+        [](const MultiLayer& record, double omega, Polarization polarization, std::uint32_t mode,
+           const CancelCheck& cancel) { return neff(record, omega, polarization, mode, cancel); },
+        PyFloat_FromDouble);
 }
 
 PyObject* multilayer_index(PyObject* self, PyObject*) {
     return guarded([&] {
-        auto& cell = cell_of<MultiLayer>(self, "MultiLayer");
+        auto& cell = cell_of<MultiLayer>(self);
         SharedAccess access(cell.borrow);
         return new_index_data(index_profile(cell.value));
     });
 }
 
 PyObject* multilayer_field(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&] {
-        intern(field_signature);
-        PyObject* arg[3];
-        fit_fastcall(field_signature, args, nargs, kwnames, arg);
-        auto& cell = cell_of<MultiLayer>(self, "MultiLayer");
-        SharedAccess access(cell.borrow);
-        const ModeRequest request = convert_mode_request(arg);
-        const CancelCheck cancel{poll_signals, nullptr};
-        FieldResult result = field(cell.value, request.omega, request.polarization, request.mode, cancel);
-        if (auto* message = std::get_if<std::string>(&result)) return search_failure(*message);
-        return new_field_data(std::move(std::get<FieldData>(result)));
-    });
+    return mode_call(
+        field_signature, self, args, nargs, kwnames,
+        [](const MultiLayer& record, double omega, Polarization polarization, std::uint32_t mode,
+           const CancelCheck& cancel) { return field(record, omega, polarization, mode, cancel); },
+        [](FieldData&& data) { return new_field_data(std::move(data)); });
 }
 
 PyTypeObject* create_multilayer_type() {
@@ -131,16 +119,13 @@ PyTypeObject* create_multilayer_type() {
          METH_FASTCALL | METH_KEYWORDS, "field($self, omega, polarization=None, mode=None)\n--\n\n"},
         {nullptr, nullptr, 0, nullptr},
     };
-    static PyType_Slot slots[] = {
+    for (Signature* signature : {&new_signature, &neff_signature, &field_signature}) intern(*signature);
+    return create_class<MultiLayer>({
         {Py_tp_doc, const_cast<char*>("MultiLayer(layers)\n--\n\n")},
         {Py_tp_new, reinterpret_cast<void*>(multilayer_new)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_cell<MultiLayer>)},
         {Py_tp_getset, getset},
         {Py_tp_methods, methods},
-        {0, nullptr},
-    };
-    static PyType_Spec type_spec = {"MultiLayer", sizeof(Cell<MultiLayer>), 0, Py_TPFLAGS_DEFAULT, slots};
-    return create_type(&type_spec, "MultiLayer");
+    });
 }
 
 }  // namespace

@@ -9,7 +9,8 @@ from pathlib import Path
 
 import pytest
 
-from tavrik import Layer, MultiLayer, Polarization
+from tavrik import Polarization
+from support import all_modes, stack
 
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 SOI = [(1.0, 1.0), (3.476, 0.22), (1.444, 1.0)]
@@ -33,16 +34,6 @@ def table_rows(text):
     return rows
 
 
-def every_mode(layers, omega, polarization):
-    stack = MultiLayer([Layer(n, d) for n, d in layers])
-    found = []
-    while True:
-        try:
-            found.append(stack.neff(omega, polarization, len(found)))
-        except Exception:
-            return found
-
-
 def png_size(path):
     data = path.read_bytes()
     assert data[:8] == b"\x89PNG\r\n\x1a\n" and data[12:16] == b"IHDR"
@@ -55,7 +46,7 @@ def test_modes_default_table_lists_every_mode_of_the_soi_slab(tmp_path):
     omega = 2 * math.pi / 1.55
     rows = table_rows(done.stdout)
     for name, polarization in (("TE", Polarization.TE), ("TM", Polarization.TM)):
-        expected = every_mode(SOI, omega, polarization)
+        expected = all_modes(stack(SOI), omega, polarization)[0]
         printed = [(mode, neff, beta) for pol, mode, neff, beta in rows if pol == name]
         assert [mode for mode, _, _ in printed] == list(range(len(expected)))
         assert len(expected) >= 1

@@ -19,6 +19,9 @@ from hypothesis import HealthCheck, assume, event, given, settings
 from hypothesis import strategies as st
 
 from tavrik import BackEnd, FieldData, IndexData, Layer, MultiLayer, Polarization
+from support import (FloatRaises, FloatSub, FloatWrongType, Grows, IndexRaises, IndexWrongType,
+                     IntSub, IterBreaks, IterRaises, LenLies, LenNegative, LenRaises, MutatingList,
+                     PanicException, Seq, Shrinks, UserError, available_bytes)
 
 # TAVRIK_HOSTILE_EXAMPLES lowers the count where every call is slow (the
 # sanitizer run).
@@ -40,21 +43,7 @@ MAX_GRID = 20000          # samples of a grid
 U32 = 4294967296.0
 
 
-def panic_class():
-    try:
-        MultiLayer([]).neff(1.0)
-    except BaseException as error:  # noqa: B036
-        return type(error)
-    raise AssertionError("an empty stack did not fault")
-
-
-PanicException = panic_class()
-assert PanicException.__name__ == "PanicException"
 assert issubclass(PanicException, BaseException) and not issubclass(PanicException, Exception)
-
-
-class UserError(Exception):
-    """Raised by the test's own objects: it may come through unchanged."""
 
 
 ALLOWED = (TypeError, OverflowError, ValueError, RuntimeError, AttributeError, MemoryError,
@@ -205,96 +194,6 @@ def stacks(draw):
     return [tuple(layer) for layer in layers]
 polarizations = st.sampled_from([None, Polarization.TE, Polarization.TM])
 modes = st.one_of(st.none(), st.integers(0, 3), st.integers(0, 2**32 - 1))
-
-
-class FloatSub(float):
-    pass
-
-
-class IntSub(int):
-    pass
-
-
-class FloatRaises:
-    def __float__(self):
-        raise UserError("no float")
-
-
-class FloatWrongType:
-    def __float__(self):
-        return "1.5"
-
-
-class IndexRaises:
-    def __index__(self):
-        raise UserError("no index")
-
-
-class IndexWrongType:
-    def __index__(self):
-        return 1.5
-
-
-class Seq:
-    def __init__(self, items):
-        self.items = list(items)
-
-    def __len__(self):
-        return len(self.items)
-
-    def __getitem__(self, i):
-        return self.items[i]
-
-
-class LenRaises(Seq):
-    def __len__(self):
-        raise UserError("no len")
-
-
-class LenLies(Seq):
-    def __len__(self):
-        return 2**40
-
-
-class LenNegative(Seq):
-    def __len__(self):
-        return -3
-
-
-class IterRaises(Seq):
-    def __iter__(self):
-        raise UserError("no iter")
-
-
-class IterBreaks(Seq):
-    def __iter__(self):
-        yield from self.items[:1]
-        raise UserError("iteration broke")
-
-
-class Grows(Seq):
-    """Appends to itself while it is read."""
-
-    def __getitem__(self, i):
-        if len(self.items) < 8:
-            self.items.append(Layer(1.2, 0.1))
-        return self.items[i]
-
-
-class Shrinks(Seq):
-    """Drops its last item on every read."""
-
-    def __getitem__(self, i):
-        if self.items:
-            self.items.pop()
-        return self.items[i]
-
-
-class MutatingList(list):
-    def __iter__(self):
-        for item in list.__iter__(self):
-            self.append(item) if len(self) < 8 else self.clear()
-            yield item
 
 
 def sane_layers(count=3):
@@ -465,14 +364,6 @@ def test_stack_copied_from_a_changing_sequence_is_its_snapshot():
 
 
 # ---- huge requests ----------------------------------------------------------------
-
-def available_bytes():
-    with open("/proc/meminfo") as meminfo:
-        for line in meminfo:
-            if line.startswith("MemAvailable:"):
-                return int(line.split()[1]) * 1024
-    return 0
-
 
 @pytest.mark.parametrize("method", ["index", "field"])
 def test_grid_beyond_memory_raises_memory_error(method):

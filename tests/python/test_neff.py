@@ -4,6 +4,7 @@ import random
 import pytest
 
 from tavrik import Layer, MultiLayer, Polarization
+from support import PanicException, all_modes, slab_modes
 
 TE, TM = Polarization.TE, Polarization.TM
 TWO_PI = 2 * math.pi
@@ -15,16 +16,6 @@ def symmetric():
 
 def asymmetric():
     return MultiLayer([Layer(1.0, 0.0), Layer(2.0, 0.5), Layer(1.45, 0.0)])
-
-
-def all_modes(stack, omega, polarization):
-    modes = []
-    while True:
-        try:
-            modes.append(stack.neff(omega, polarization, len(modes)))
-        except Exception as error:
-            assert type(error) is Exception
-            return modes, str(error)
 
 
 @pytest.mark.parametrize(
@@ -83,14 +74,6 @@ def test_no_mode_at_all(layers, omega):
         MultiLayer(layers).neff(omega, mode=2)
 
 
-def panic_type():
-    try:
-        MultiLayer([]).neff(1.0)
-    except BaseException as error:  # noqa: B036 - the class is what is looked at
-        return type(error)
-    raise AssertionError("no fault")
-
-
 def test_empty_stack_is_an_internal_fault(capfd):
     stack = MultiLayer([])
     with pytest.raises(BaseException) as info:
@@ -103,7 +86,7 @@ def test_empty_stack_is_an_internal_fault(capfd):
     assert type(error).__bases__ == (BaseException,)
     assert error.args == ("index out of bounds: the len is 0 but the index is 0",)
     assert "index out of bounds" in capfd.readouterr().err
-    assert type(error) is panic_type()  # created once
+    assert type(error) is PanicException  # created once
     with pytest.raises(type(error)):
         stack.neff(2.0)
 
@@ -111,40 +94,12 @@ def test_empty_stack_is_an_internal_fault(capfd):
 @pytest.mark.parametrize("omega", [-10.0, float("nan"), float("inf")])
 def test_unrepresentable_sample_counts_are_internal_faults(omega):
     stack = symmetric()
-    with pytest.raises(panic_type(), match="^called `Option::unwrap\\(\\)` on a `None` value$"):
+    with pytest.raises(PanicException, match="^called `Option::unwrap\\(\\)` on a `None` value$"):
         stack.neff(omega)
     assert stack.neff(TWO_PI) == pytest.approx(1.4491167149, abs=5e-11)
 
 
 # ---- physics: every returned mode satisfies the slab's dispersion relation ----
-
-
-def slab_mismatch(beta, omega, n0, n1, n2, d, polarization, m):
-    """k d - atan(p0/k) - atan(p2/k) - m*pi, zero at the m-th guided mode."""
-    k = math.sqrt(max((n1 * omega) ** 2 - beta**2, 0.0))
-    g0 = math.sqrt(max(beta**2 - (n0 * omega) ** 2, 0.0))
-    g2 = math.sqrt(max(beta**2 - (n2 * omega) ** 2, 0.0))
-    if polarization is TM:
-        g0 *= (n1 / n0) ** 2
-        g2 *= (n1 / n2) ** 2
-    return k * d - math.atan2(g0, k) - math.atan2(g2, k) - m * math.pi
-
-
-def slab_modes(omega, n0, n1, n2, d, polarization):
-    lo, hi = max(n0, n2) * omega, n1 * omega
-    betas = []
-    m = 0
-    while slab_mismatch(lo, omega, n0, n1, n2, d, polarization, m) > 0:
-        a, b = lo, hi  # mismatch decreases with beta: positive at a, negative at b
-        for _ in range(200):
-            mid = 0.5 * (a + b)
-            if slab_mismatch(mid, omega, n0, n1, n2, d, polarization, m) > 0:
-                a = mid
-            else:
-                b = mid
-        betas.append(0.5 * (a + b))
-        m += 1
-    return betas
 
 
 def random_slabs(count, seed):

@@ -16,6 +16,9 @@ import pytest
 
 import tavrik
 from tavrik import BackEnd, FieldData, IndexData, Layer, MultiLayer, Polarization
+from support import (FloatRaises, FloatSub, FloatWrongType, Grows, IndexRaises, IndexWrongType,
+                     IntSub, IterBreaks, IterRaises, LenHuge, LenRaises, PanicException, Seq,
+                     UserError, available_bytes)
 
 pytestmark = [
     pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter"),
@@ -30,91 +33,6 @@ OMEGA = 2 * math.pi
 
 def slab():
     return MultiLayer([Layer(1.0, 0.0), Layer(1.5, 1.0), Layer(1.0, 0.0)])
-
-
-def panic_class():
-    try:
-        MultiLayer([]).neff(1.0)
-    except BaseException as error:  # noqa: B036 - the class is what we want
-        return type(error)
-    raise AssertionError("an empty stack did not fault")
-
-
-PanicException = panic_class()
-assert PanicException.__name__ == "PanicException"
-
-
-class UserError(Exception):
-    pass
-
-
-class FloatSub(float):
-    pass
-
-
-class IntSub(int):
-    pass
-
-
-class FloatRaises:
-    def __float__(self):
-        raise UserError("no float")
-
-
-class FloatWrongType:
-    def __float__(self):
-        return "1.5"
-
-
-class IndexRaises:
-    def __index__(self):
-        raise UserError("no index")
-
-
-class IndexWrongType:
-    def __index__(self):
-        return 1.5
-
-
-class Seq:
-    def __init__(self, items):
-        self.items = list(items)
-
-    def __len__(self):
-        return len(self.items)
-
-    def __getitem__(self, i):
-        return self.items[i]
-
-
-class LenRaises(Seq):
-    def __len__(self):
-        raise UserError("no len")
-
-
-class LenHuge(Seq):
-    def __len__(self):
-        return 2**62
-
-
-class IterRaises(Seq):
-    def __iter__(self):
-        raise UserError("no iter")
-
-
-class IterFailsHalfway(Seq):
-    def __iter__(self):
-        yield self.items[0]
-        raise UserError("iteration broke")
-
-
-class Grows(Seq):
-    """A sequence that appends to itself while it is read."""
-
-    def __getitem__(self, i):
-        if len(self.items) < 6:
-            self.items.append(Layer(1.2, 0.1))
-        return self.items[i]
 
 
 def layers():
@@ -212,7 +130,7 @@ CASES = [
     ("multilayer generator", lambda: MultiLayer(x for x in layers()), TypeError),
     ("multilayer item", lambda: MultiLayer([Layer(1, 1), 1.0]), TypeError),
     ("multilayer iter raises", lambda: MultiLayer(IterRaises(layers())), UserError),
-    ("multilayer iter fails halfway", lambda: MultiLayer(IterFailsHalfway(layers())), UserError),
+    ("multilayer iter fails halfway", lambda: MultiLayer(IterBreaks(layers())), UserError),
     ("multilayer subclass", lambda: subclass(MultiLayer), TypeError),
     # plot_step
     ("plot_step get", lambda: STACK.plot_step, None),
@@ -280,14 +198,6 @@ CASES = [
     # module
     ("module attributes", lambda: (tavrik.__all__, tavrik.Layer, tavrik.__doc__), None),
 ]
-
-
-def available_bytes():
-    with open("/proc/meminfo") as meminfo:
-        for line in meminfo:
-            if line.startswith("MemAvailable:"):
-                return int(line.split()[1]) * 1024
-    return 0
 
 
 # On a machine that can hold the 48 GB of HUGE.index() the request is legitimate.
