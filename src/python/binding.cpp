@@ -323,7 +323,39 @@ Layers to_layers(PyObject* obj, const char* name) {
     }
 }
 
+std::vector<double> to_doubles(PyObject* obj, const char* name) {
+    try {
+        if (PyUnicode_Check(obj)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        if (!PySequence_Check(obj)) raise_cannot_convert(obj, "Sequence");
+        std::vector<double> values;
+        const Py_ssize_t size = PySequence_Size(obj);
+        if (size < 0) {
+            PyErr_Clear();
+        } else {
+            values.reserve(static_cast<std::size_t>(std::min<Py_ssize_t>(size, 1 << 16)));
+        }
+        Ref iterator = require(Ref::steal(PyObject_GetIter(obj)));
+        while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+            const double value = PyFloat_AsDouble(item.get());
+            if (value == -1.0 && PyErr_Occurred()) throw PythonError{};
+            values.push_back(value);
+        }
+        if (PyErr_Occurred()) throw PythonError{};
+        return values;
+    } catch (const PythonError&) {
+        raise_argument_error(name);
+    }
+}
+
 bool poll_signals(void*) { return PyErr_CheckSignals() != 0; }
+
+bool WithoutLock::poll(void* self) {
+    auto* released = static_cast<WithoutLock*>(self);
+    PyEval_RestoreThread(released->state_);
+    const bool stop = PyErr_CheckSignals() != 0;
+    released->state_ = PyEval_SaveThread();
+    return stop;
+}
 
 }  // namespace tavrik::python
 

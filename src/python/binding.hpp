@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "dispersion.hpp"
 #include "fault.hpp"
 #include "layer.hpp"
 #include "memory_budget.hpp"
@@ -100,6 +101,7 @@ template <> inline constexpr const char* class_name<Layer> = "Layer";
 template <> inline constexpr const char* class_name<MultiLayer> = "MultiLayer";
 template <> inline constexpr const char* class_name<IndexProfile> = "IndexData";
 template <> inline constexpr const char* class_name<FieldData> = "FieldData";
+template <> inline constexpr const char* class_name<DispersionTable> = "DispersionData";
 
 // ---- instances and their borrow counter -------------------------------------
 
@@ -208,9 +210,27 @@ double to_double(PyObject* obj, const char* name);
 Polarization to_polarization(PyObject* obj, const char* name);  // obj may be null or None
 std::uint32_t to_mode(PyObject* obj, const char* name);         // obj may be null or None
 Layers to_layers(PyObject* obj, const char* name);
+// A sequence of floats (a list, a tuple, a NumPy array, ...), not a string.
+std::vector<double> to_doubles(PyObject* obj, const char* name);
 
 // The search's cancellation check: pending signals (Ctrl-C) stop it.
 bool poll_signals(void*);
+
+// Releases the interpreter lock for a long computation and takes it back when
+// it ends (also when it throws). check() polls for signals by taking the lock
+// back briefly; it may only be called on the thread that released it.
+class WithoutLock {
+public:
+    WithoutLock() : state_(PyEval_SaveThread()) {}
+    ~WithoutLock() { PyEval_RestoreThread(state_); }
+    WithoutLock(const WithoutLock&) = delete;
+    WithoutLock& operator=(const WithoutLock&) = delete;
+    CancelCheck check() { return CancelCheck{poll, this}; }
+
+private:
+    static bool poll(void* self);
+    PyThreadState* state_;
+};
 
 }  // namespace tavrik::python
 

@@ -45,6 +45,9 @@ PyObject* init() {
         add_class(module.get(), "MultiLayer", type_of<MultiLayer>());
         add_class(module.get(), "IndexData", type_of<IndexProfile>());
         add_class(module.get(), "FieldData", type_of<FieldData>());
+        // Result classes added since are module attributes, not in __all__.
+        require(PyObject_SetAttrString(module.get(), "DispersionData",
+                                       reinterpret_cast<PyObject*>(type_of<DispersionTable>())));
         module_object = module.get();
         Py_INCREF(module_object);  // the process-wide cache keeps one reference
         return module.release();

@@ -9,6 +9,7 @@ namespace tavrik::python {
 
 PyObject* new_index_data(IndexProfile&& profile);
 PyObject* new_field_data(FieldData&& field);
+PyObject* new_dispersion_data(DispersionTable&& table);
 
 namespace {
 
@@ -19,6 +20,10 @@ Signature new_signature("MultiLayer.__new__()", new_names, 1);
 const char* const mode_names[] = {"omega", "polarization", "mode"};
 Signature neff_signature("MultiLayer.neff()", mode_names, 1);
 Signature field_signature("MultiLayer.field()", mode_names, 1);
+Signature group_index_signature("MultiLayer.group_index()", mode_names, 1);
+
+const char* const sweep_names[] = {"omegas", "polarization"};
+Signature dispersion_signature("MultiLayer.dispersion()", sweep_names, 1);
 
 PyObject* multilayer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
@@ -106,6 +111,36 @@ PyObject* multilayer_field(PyObject* self, PyObject* const* args, Py_ssize_t nar
         [](FieldData&& data) { return new_field_data(std::move(data)); });
 }
 
+PyObject* multilayer_group_index(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return mode_call(
+        group_index_signature, self, args, nargs, kwnames,
+        [](const MultiLayer& record, double omega, Polarization polarization, std::uint32_t mode,
+           const CancelCheck& cancel) { return group_index(record.layers, omega, polarization, mode, cancel); },
+        PyFloat_FromDouble);
+}
+
+// The sweep copies the layers and the omegas, then runs on every core with
+// the interpreter lock released; Ctrl-C is polled by taking it back briefly.
+PyObject* multilayer_dispersion(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        const Arguments arg = fit_fastcall(dispersion_signature, args, nargs, kwnames);
+        Layers layers;
+        {
+            auto& cell = cell_of<MultiLayer>(self);
+            SharedAccess access(cell.borrow);
+            layers = cell.value.layers;
+        }
+        const std::vector<double> omegas = to_doubles(arg[0], "omegas");
+        const Polarization polarization = to_polarization(arg[1], "polarization");
+        DispersionTable table;
+        {
+            WithoutLock unlocked;
+            table = dispersion_table(layers, omegas, polarization, unlocked.check());
+        }
+        return new_dispersion_data(std::move(table));
+    });
+}
+
 PyTypeObject* create_multilayer_type() {
     static PyGetSetDef getset[] = {
         {"plot_step", get_plot_step, set_plot_step, nullptr, nullptr},
@@ -117,9 +152,28 @@ PyTypeObject* create_multilayer_type() {
         {"index", multilayer_index, METH_NOARGS, "index($self)\n--\n\n"},
         {"field", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(multilayer_field)),
          METH_FASTCALL | METH_KEYWORDS, "field($self, omega, polarization=None, mode=None)\n--\n\n"},
+        {"group_index", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(multilayer_group_index)),
+         METH_FASTCALL | METH_KEYWORDS,
+         "group_index($self, omega, polarization=None, mode=None)\n--\n\n"
+         "The group index n_g = d beta / d omega of mode `mode` (0 = highest neff) at the\n"
+         "vacuum wavenumber `omega`, for TE (default) or TM, with the layers' indices\n"
+         "independent of omega. Exact: the derivative of the dispersion relation at the\n"
+         "mode's exact propagation constant, not a difference quotient.\n"
+         "Raises Exception (\"Mode m not found. ...\") for a mode that is not guided."},
+        {"dispersion", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(multilayer_dispersion)),
+         METH_FASTCALL | METH_KEYWORDS,
+         "dispersion($self, omegas, polarization=None)\n--\n\n"
+         "neff, group index and GVD (d^2 beta / d omega^2, in the unit of the thicknesses)\n"
+         "of every guided mode at every vacuum wavenumber of the sequence `omegas`, as a\n"
+         "DispersionData: row m of each table is mode m, column i is omegas[i], NaN where\n"
+         "mode m is not guided. The omegas are shared out over the machine's cores with\n"
+         "the interpreter lock released; Ctrl-C interrupts the sweep."},
         {nullptr, nullptr, 0, nullptr},
     };
-    for (Signature* signature : {&new_signature, &neff_signature, &field_signature}) intern(*signature);
+    for (Signature* signature :
+         {&new_signature, &neff_signature, &field_signature, &group_index_signature, &dispersion_signature}) {
+        intern(*signature);
+    }
     return create_class<MultiLayer>({
         {Py_tp_doc, const_cast<char*>("MultiLayer(layers)\n--\n\n")},
         {Py_tp_new, reinterpret_cast<void*>(multilayer_new)},
