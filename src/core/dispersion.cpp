@@ -177,9 +177,9 @@ namespace tavrik {
 
 GroupIndexResult group_index(std::span<const Layer> layers, double omega, Polarization pol,
                              std::uint32_t mode, const CancelCheck& cancel) {
-    const std::vector<double> betas = guided_betas(layers, omega, pol, cancel);
-    if (mode >= betas.size()) return mode_not_found_message(mode, betas.size());
-    return mode_dispersion(layers, omega, betas[mode], pol).group_index;
+    const detail::GuidedSolution solution = detail::solve_guided(layers, omega, pol, mode, mode, cancel);
+    if (solution.betas.empty()) return mode_not_found_message(mode, solution.mode_count);
+    return mode_dispersion(layers, omega, solution.betas.front(), pol).group_index;
 }
 
 namespace {
@@ -213,6 +213,7 @@ public:
     void work(const CancelCheck& cancel) noexcept {
         try {
             for (;;) {
+                if (cancel()) stop();
                 if (stopped()) return;
                 const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
                 if (i >= omegas_.size()) return;
