@@ -18,9 +18,10 @@
 namespace tavrik {
 
 namespace detail {
-namespace {
 
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+inline constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+namespace {
 
 // Below this |q d^2| a layer's entries are summed as power series in q d^2:
 // cos(sqrt(q) d) and sin(sqrt(q) d)/sqrt(q) are entire functions of q, and the
@@ -119,46 +120,55 @@ Optics optics(double n, bool te) {
     return o;
 }
 
-// q = k0^2 n^2 - beta^2 as a jet in (beta, k0).
-Jet q_of(double n, const Jet& beta, const Jet& k0) {
-    return (n * k0 - beta) * (n * k0 + beta);
-}
+// n_a^2 - n_b^2, without cancellation between close indices.
+double index_gap(double n_a, double n_b) { return (n_a - n_b) * (n_a + n_b); }
 
 }  // namespace
 
-// F(beta, k0) = v_end + p_(N-1) kappa_(N-1) u_end, up to a non-vanishing factor,
-// with (u, v) = (psi, p psi') of the field that decays into layer 0. NaN value
-// when the stack cannot be walked at beta.
+// The jets run in x = s and y = k0, where s is kappa of the outer layer of the
+// higher index n_c: s^2 = beta^2 - n_c^2 k0^2. Near cut-off s -> 0; in beta,
+// F's derivatives would grow like 1/s^3 there and cancel in beta''. In s every
+// q_j = k0^2 (n_j^2 - n_c^2) - s^2 is a polynomial, and the other outer
+// layer's kappa either equals s or stays away from zero.
+//
+// F = v_end + p_(N-1) kappa_(N-1) u_end, up to a non-vanishing factor, with
+// (u, v) = (psi, p psi') of the field that decays into layer 0. NaN value when
+// the stack cannot be walked at beta.
 Jet dispersion_function(std::span<const Layer> layers, double omega, double beta,
                         Polarization pol) {
-    Jet nan_jet = constant_jet(nan);
+    const Jet nan_jet = constant_jet(nan);
     if (layers.size() < 2) return nan_jet;
     const bool te = is_te(pol);
-    const Jet b{beta, 1.0, 0.0, 0.0, 0.0, 0.0};
+    const Layer& first = layers.front();
+    const Layer& last = layers.back();
+    const double n_c = std::max(first.n, last.n);
+    const double s2 = (beta - n_c * omega) * (beta + n_c * omega);
+    if (!(s2 > 0.0 && std::isfinite(s2))) return nan_jet;
+    const Jet s{std::sqrt(s2), 1.0, 0.0, 0.0, 0.0, 0.0};
     const Jet k0{omega, 0.0, 1.0, 0.0, 0.0, 0.0};
+    const Jet s_squared = s * s;
+    const Jet k0_squared = k0 * k0;
+    const auto q_of = [&](double n) { return index_gap(n, n_c) * k0_squared - s_squared; };
+    const auto kappa_of = [&](double n) { return n == n_c ? s : sqrt(-q_of(n)); };
 
-    const Optics first = optics(layers.front().n, te);
-    const Jet q0 = q_of(layers.front().n, b, k0);
-    if (!first.ok || !(q0.v < 0.0)) return nan_jet;
+    const Optics o0 = optics(first.n, te);
+    const Optics on = optics(last.n, te);
+    if (!o0.ok || !on.ok) return nan_jet;
     Jet u = constant_jet(1.0);
-    Jet v = first.p * sqrt(-q0);  // psi = e^(kappa_0 x) in layer 0
+    Jet v = o0.p * kappa_of(first.n);  // psi = e^(kappa_0 x) in layer 0
 
     for (std::size_t j = 1; j + 1 < layers.size(); ++j) {
         const Layer& layer = layers[j];
         const Optics o = optics(layer.n, te);
         if (!o.ok || !(std::isfinite(layer.d) && layer.d >= 0.0)) return nan_jet;
-        const LayerMatrix m = layer_matrix(q_of(layer.n, b, k0), o.p, o.inv_p, layer.d);
+        const LayerMatrix m = layer_matrix(q_of(layer.n), o.p, o.inv_p, layer.d);
         const Jet u1 = m.m11 * u + m.m12 * v;
         const Jet v1 = m.m21 * u + m.m22 * v;
         u = u1;
         v = v1;
         if (!rescale(u, v)) return nan_jet;
     }
-
-    const Optics last = optics(layers.back().n, te);
-    const Jet qn = q_of(layers.back().n, b, k0);
-    if (!last.ok || !(qn.v < 0.0)) return nan_jet;
-    return v + last.p * (sqrt(-qn) * u);  // psi = e^(-kappa x) in the last layer
+    return v + on.p * (kappa_of(last.n) * u);  // psi = e^(-kappa x) in the last layer
 }
 
 }  // namespace detail
@@ -166,8 +176,21 @@ Jet dispersion_function(std::span<const Layer> layers, double omega, double beta
 ModeDispersion mode_dispersion(std::span<const Layer> layers, double omega, double beta,
                                Polarization pol) {
     const Jet f = detail::dispersion_function(layers, omega, beta, pol);
-    const double slope = -f.k / f.b;
-    const double curvature = -((f.kk + 2.0 * f.bk * slope) + f.bb * (slope * slope)) / f.b;
+    if (std::isnan(f.v)) return {detail::nan, detail::nan};
+    // The mode as s(k0): implicit differentiation of F(s, k0) = 0.
+    const double s1 = -f.y / f.x;
+    const double s2 = -((f.yy + 2.0 * f.xy * s1) + f.xx * (s1 * s1)) / f.x;
+    // beta^2 = s^2 + n_c^2 k0^2, differentiated twice:
+    //   beta beta' = s s' + n_c^2 k0,
+    //   beta beta'' = s'^2 + s s'' + n_c^2 - beta'^2,
+    // with n_c^2 - beta'^2 = s (n_c^2 s - s s'^2 - 2 n_c^2 k0 s') / beta^2
+    // written out, so that nothing cancels as s -> 0 at cut-off.
+    const double n_c = std::max(layers.front().n, layers.back().n);
+    const double nc2 = n_c * n_c;
+    const double s = std::sqrt((beta - n_c * omega) * (beta + n_c * omega));
+    const double slope = (s * s1 + nc2 * omega) / beta;
+    const double gap = s * ((nc2 * s - s * (s1 * s1)) - 2.0 * nc2 * omega * s1) / (beta * beta);
+    const double curvature = ((s1 * s1 + s * s2) + gap) / beta;
     return {slope, curvature};
 }
 

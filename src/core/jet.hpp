@@ -1,8 +1,8 @@
 // Second-order jets in two variables: forward-mode automatic differentiation
-// for the dispersion relation F(beta, k0).
+// for the dispersion relation of a guided mode.
 //
 // A Jet holds a function's value and its first and second partial derivatives
-// with respect to beta (b) and k0 (k) at one point. The arithmetic below is the
+// with respect to two variables x and y at one point. The arithmetic below is the
 // chain rule written out once; every other derivative in the core is built from
 // it, so derivatives come out exact up to the rounding of each operation,
 // never from a difference quotient.
@@ -15,80 +15,80 @@
 namespace tavrik {
 
 struct Jet {
-    double v = 0.0;                  // value
-    double b = 0.0, k = 0.0;         // d/dbeta, d/dk0
-    double bb = 0.0, bk = 0.0, kk = 0.0;  // second derivatives
+    double v = 0.0;                       // value
+    double x = 0.0, y = 0.0;              // d/dx, d/dy
+    double xx = 0.0, xy = 0.0, yy = 0.0;  // second derivatives
 };
 
 constexpr Jet constant_jet(double value) { return Jet{value, 0.0, 0.0, 0.0, 0.0, 0.0}; }
 
-constexpr Jet operator+(const Jet& x, const Jet& y) {
-    return {x.v + y.v, x.b + y.b, x.k + y.k, x.bb + y.bb, x.bk + y.bk, x.kk + y.kk};
+constexpr Jet operator+(const Jet& a, const Jet& b) {
+    return {a.v + b.v, a.x + b.x, a.y + b.y, a.xx + b.xx, a.xy + b.xy, a.yy + b.yy};
 }
 
-constexpr Jet operator-(const Jet& x, const Jet& y) {
-    return {x.v - y.v, x.b - y.b, x.k - y.k, x.bb - y.bb, x.bk - y.bk, x.kk - y.kk};
+constexpr Jet operator-(const Jet& a, const Jet& b) {
+    return {a.v - b.v, a.x - b.x, a.y - b.y, a.xx - b.xx, a.xy - b.xy, a.yy - b.yy};
 }
 
-constexpr Jet operator-(const Jet& x) { return {-x.v, -x.b, -x.k, -x.bb, -x.bk, -x.kk}; }
+constexpr Jet operator-(const Jet& a) { return {-a.v, -a.x, -a.y, -a.xx, -a.xy, -a.yy}; }
 
-constexpr Jet operator*(double s, const Jet& x) {
-    return {s * x.v, s * x.b, s * x.k, s * x.bb, s * x.bk, s * x.kk};
+constexpr Jet operator*(double s, const Jet& a) {
+    return {s * a.v, s * a.x, s * a.y, s * a.xx, s * a.xy, s * a.yy};
 }
 
-constexpr Jet operator*(const Jet& x, const Jet& y) {
-    return {x.v * y.v,
-            x.b * y.v + x.v * y.b,
-            x.k * y.v + x.v * y.k,
-            x.bb * y.v + 2.0 * (x.b * y.b) + x.v * y.bb,
-            x.bk * y.v + x.b * y.k + x.k * y.b + x.v * y.bk,
-            x.kk * y.v + 2.0 * (x.k * y.k) + x.v * y.kk};
+constexpr Jet operator*(const Jet& a, const Jet& b) {
+    return {a.v * b.v,
+            a.x * b.v + a.v * b.x,
+            a.y * b.v + a.v * b.y,
+            a.xx * b.v + 2.0 * (a.x * b.x) + a.v * b.xx,
+            a.xy * b.v + a.x * b.y + a.y * b.x + a.v * b.xy,
+            a.yy * b.v + 2.0 * (a.y * b.y) + a.v * b.yy};
 }
 
-// f(x) for a scalar function with f(x.v) = f0, f'(x.v) = f1, f''(x.v) = f2.
-constexpr Jet compose(const Jet& x, double f0, double f1, double f2) {
+// f(a) for a scalar function with f(a.v) = f0, f'(a.v) = f1, f''(a.v) = f2.
+constexpr Jet compose(const Jet& a, double f0, double f1, double f2) {
     return {f0,
-            f1 * x.b,
-            f1 * x.k,
-            f1 * x.bb + f2 * (x.b * x.b),
-            f1 * x.bk + f2 * (x.b * x.k),
-            f1 * x.kk + f2 * (x.k * x.k)};
+            f1 * a.x,
+            f1 * a.y,
+            f1 * a.xx + f2 * (a.x * a.x),
+            f1 * a.xy + f2 * (a.x * a.y),
+            f1 * a.yy + f2 * (a.y * a.y)};
 }
 
-inline Jet reciprocal(const Jet& x) {
-    const double r = 1.0 / x.v;
-    return compose(x, r, -(r * r), 2.0 * (r * r * r));
+inline Jet reciprocal(const Jet& a) {
+    const double r = 1.0 / a.v;
+    return compose(a, r, -(r * r), 2.0 * (r * r * r));
 }
 
-inline Jet operator/(const Jet& x, const Jet& y) { return x * reciprocal(y); }
+inline Jet operator/(const Jet& a, const Jet& b) { return a * reciprocal(b); }
 
-// The positive root; x.v must be positive.
-inline Jet sqrt(const Jet& x) {
-    const double r = std::sqrt(x.v);
+// The positive root; a.v must be positive.
+inline Jet sqrt(const Jet& a) {
+    const double r = std::sqrt(a.v);
     const double f1 = 0.5 / r;
-    return compose(x, r, f1, -0.5 * f1 / x.v);
+    return compose(a, r, f1, -0.5 * f1 / a.v);
 }
 
-inline Jet exp(const Jet& x) {
-    const double e = std::exp(x.v);
-    return compose(x, e, e, e);
+inline Jet exp(const Jet& a) {
+    const double e = std::exp(a.v);
+    return compose(a, e, e, e);
 }
 
 struct JetSinCos {
     Jet sin, cos;
 };
 
-inline JetSinCos sincos(const Jet& x) {
+inline JetSinCos sincos(const Jet& a) {
     double s = 0.0, c = 1.0;
-    detail::sincos(x.v, &s, &c);
-    return {compose(x, s, c, -s), compose(x, c, -s, -c)};
+    detail::sincos(a.v, &s, &c);
+    return {compose(a, s, c, -s), compose(a, c, -s, -c)};
 }
 
 // Multiplication by 2^e: exact (barring underflow), so scaling a jet this way
 // changes no ratio of its components.
-inline Jet ldexp(const Jet& x, int e) {
-    return {std::ldexp(x.v, e), std::ldexp(x.b, e), std::ldexp(x.k, e),
-            std::ldexp(x.bb, e), std::ldexp(x.bk, e), std::ldexp(x.kk, e)};
+inline Jet ldexp(const Jet& a, int e) {
+    return {std::ldexp(a.v, e), std::ldexp(a.x, e), std::ldexp(a.y, e),
+            std::ldexp(a.xx, e), std::ldexp(a.xy, e), std::ldexp(a.yy, e)};
 }
 
 }  // namespace tavrik
