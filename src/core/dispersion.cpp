@@ -200,9 +200,12 @@ namespace tavrik {
 
 GroupIndexResult group_index(std::span<const Layer> layers, double omega, Polarization pol,
                              std::uint32_t mode, const CancelCheck& cancel) {
-    const detail::GuidedSolution solution = detail::solve_guided(layers, omega, pol, mode, mode, cancel);
-    if (solution.betas.empty()) return mode_not_found_message(mode, solution.mode_count);
-    return mode_dispersion(layers, omega, solution.betas.front(), pol).group_index;
+    // The whole list, not the one mode: a root refined on its own may differ
+    // from the list's in the last bit, and group_index must agree with the
+    // dispersion table to the bit.
+    const std::vector<double> betas = guided_betas(layers, omega, pol, cancel);
+    if (mode >= betas.size()) return mode_not_found_message(mode, betas.size());
+    return mode_dispersion(layers, omega, betas[mode], pol).group_index;
 }
 
 namespace {
