@@ -334,6 +334,14 @@ Layers to_layers(PyObject* obj, const char* name) {
 
 bool poll_signals(void*) { return PyErr_CheckSignals() != 0; }
 
+bool ReleasedLock::poll_signals(void* context) {
+    auto* lock = static_cast<ReleasedLock*>(context);
+    PyEval_RestoreThread(lock->state_);
+    const bool stop = PyErr_CheckSignals() != 0;
+    lock->state_ = PyEval_SaveThread();
+    return stop;
+}
+
 }  // namespace tavrik::python
 
 namespace tavrik::python {

@@ -174,6 +174,24 @@ Layers to_layers(PyObject* obj, const char* name);
 // The search's cancellation check: pending signals (Ctrl-C) stop it.
 bool poll_signals(void*);
 
+// The interpreter lock released for the life of the object (the computation
+// between construction and destruction touches no Python object), restored
+// on every exit, an exception included.
+class ReleasedLock {
+public:
+    ReleasedLock() : state_(PyEval_SaveThread()) {}
+    ~ReleasedLock() { PyEval_RestoreThread(state_); }
+    ReleasedLock(const ReleasedLock&) = delete;
+    ReleasedLock& operator=(const ReleasedLock&) = delete;
+    // The cancellation check of a computation running without the lock
+    // (context: the ReleasedLock): takes the lock back just long enough to
+    // look for pending signals.
+    static bool poll_signals(void* context);
+
+private:
+    PyThreadState* state_;
+};
+
 }  // namespace tavrik::python
 
 namespace tavrik::python {
