@@ -349,11 +349,11 @@ std::vector<double> to_doubles(PyObject* obj, const char* name) {
 
 bool poll_signals(void*) { return PyErr_CheckSignals() != 0; }
 
-bool WithoutLock::poll(void* self) {
-    auto* released = static_cast<WithoutLock*>(self);
-    PyEval_RestoreThread(released->state_);
+bool ReleasedLock::poll_signals(void* context) {
+    auto* lock = static_cast<ReleasedLock*>(context);
+    PyEval_RestoreThread(lock->state_);
     const bool stop = PyErr_CheckSignals() != 0;
-    released->state_ = PyEval_SaveThread();
+    lock->state_ = PyEval_SaveThread();
     return stop;
 }
 

@@ -216,19 +216,21 @@ std::vector<double> to_doubles(PyObject* obj, const char* name);
 // The search's cancellation check: pending signals (Ctrl-C) stop it.
 bool poll_signals(void*);
 
-// Releases the interpreter lock for a long computation and takes it back when
-// it ends (also when it throws). check() polls for signals by taking the lock
-// back briefly; it may only be called on the thread that released it.
-class WithoutLock {
+// The interpreter lock released for the life of the object (the computation
+// between construction and destruction touches no Python object), restored
+// on every exit, an exception included.
+class ReleasedLock {
 public:
-    WithoutLock() : state_(PyEval_SaveThread()) {}
-    ~WithoutLock() { PyEval_RestoreThread(state_); }
-    WithoutLock(const WithoutLock&) = delete;
-    WithoutLock& operator=(const WithoutLock&) = delete;
-    CancelCheck check() { return CancelCheck{poll, this}; }
+    ReleasedLock() : state_(PyEval_SaveThread()) {}
+    ~ReleasedLock() { PyEval_RestoreThread(state_); }
+    ReleasedLock(const ReleasedLock&) = delete;
+    ReleasedLock& operator=(const ReleasedLock&) = delete;
+    // The cancellation check of a computation running without the lock
+    // (context: the ReleasedLock): takes the lock back just long enough to
+    // look for pending signals.
+    static bool poll_signals(void* context);
 
 private:
-    static bool poll(void* self);
     PyThreadState* state_;
 };
 
