@@ -227,6 +227,12 @@ Column column_at(std::span<const Layer> layers, double omega, Polarization pol,
     return column;
 }
 
+constexpr std::size_t columns_per_poll = 16;
+// Below this much estimated work a sweep runs on the calling thread alone:
+// starting a thread and handing columns over costs tens of microseconds, and
+// on a loaded machine a helper may wait far longer for a core.
+constexpr double min_threaded_seconds = 2e-3;
+
 // The columns are handed out one at a time from a shared counter, so a
 // thread that meets cheap columns (fewer modes) takes more of them.
 class Sweep {
@@ -236,22 +242,12 @@ public:
 
     // Works until no column is left, stop() is called, or a column fails; the
     // failure is kept for rethrow() and stops the other threads.
-    void work(const CancelCheck& cancel) noexcept {
-        try {
-            for (;;) {
-                if (cancel()) stop();
-                if (stopped()) return;
-                const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
-                if (i >= omegas_.size()) return;
-                columns_[i] = column_at(layers_, omegas_[i], pol_, cancel);
-            }
-        } catch (const Cancelled&) {
-            stop();
-        } catch (...) {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            if (!failure_) failure_ = std::current_exception();
-            stop_.store(true, std::memory_order_relaxed);
-        }
+    void work(const CancelCheck& cancel) noexcept { run_until(omegas_.size(), cancel); }
+
+    // One column at most, on the calling thread, before any helper starts.
+    void work_one(const CancelCheck& cancel) noexcept {
+        const std::size_t end = std::min<std::size_t>(1, omegas_.size());
+        run_until(end, cancel);
     }
 
     void stop() noexcept { stop_.store(true, std::memory_order_relaxed); }
@@ -289,6 +285,29 @@ public:
     std::vector<Column>& columns() { return columns_; }
 
 private:
+    // Takes columns while fewer than `limit` have been handed out.
+    void run_until(std::size_t limit, const CancelCheck& cancel) noexcept {
+        try {
+            for (std::size_t taken = 0;; ++taken) {
+                // Columns are short: the caller's check (which may take a lock
+                // in the host) runs every few of them, the stack walks inside
+                // a column poll it as well.
+                if (taken % columns_per_poll == 0 && cancel()) stop();
+                if (stopped()) return;
+                if (next_.load(std::memory_order_relaxed) >= limit) return;
+                const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
+                if (i >= omegas_.size()) return;
+                columns_[i] = column_at(layers_, omegas_[i], pol_, cancel);
+            }
+        } catch (const Cancelled&) {
+            stop();
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (!failure_) failure_ = std::current_exception();
+            stop_.store(true, std::memory_order_relaxed);
+        }
+    }
+
     std::span<const Layer> layers_;
     std::span<const double> omegas_;
     Polarization pol_;
@@ -326,9 +345,6 @@ DispersionTable tabulate(std::span<const double> omegas, std::vector<Column>& co
 DispersionTable dispersion_table(std::span<const Layer> layers, std::span<const double> omegas,
                                  Polarization pol, const CancelCheck& cancel, unsigned threads) {
     if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t helpers =
-        std::min<std::size_t>(threads - 1, omegas.size() > 0 ? omegas.size() - 1 : 0);
-
     Sweep sweep(layers, omegas, pol);
     // The caller's check may only run on this thread; a true answer stops all.
     struct CallerCheck {
@@ -341,6 +357,15 @@ DispersionTable dispersion_table(std::span<const Layer> layers, std::span<const 
                                        return self->sweep->stopped();
                                    },
                                    &caller};
+
+    // The first column, timed, tells whether helpers pay for their start: a
+    // short sweep is done sooner on this thread alone.
+    const auto start = std::chrono::steady_clock::now();
+    sweep.work_one(caller_check);
+    const std::chrono::duration<double> first = std::chrono::steady_clock::now() - start;
+    const double remaining = first.count() * static_cast<double>(omegas.size());
+    std::size_t helpers = remaining < min_threaded_seconds ? 0 : threads - 1;
+    helpers = std::min(helpers, omegas.size() / 2);
 
     std::vector<std::thread> pool;
     pool.reserve(helpers);
