@@ -131,6 +131,17 @@ TEST(DispersionTable, RowsAreModesColumnsAreOmegasOnAnyNumberOfThreads) {
             EXPECT_EQ(one.gvd[at], d.gvd);
         }
     }
+    // Columns heavy enough (hundreds of modes) that helper threads do start.
+    const Layers thick = {{1.0, 0.0}, {3.5, 12.0}, {1.2, 0.0}};
+    const std::vector<double> many = {18.0, 18.5, 19.0, 19.5, 20.0, 20.5, 21.0, 21.5};
+    const auto serial = tavrik::dispersion_table(thick, many, TE, {}, 1);
+    const auto threaded = tavrik::dispersion_table(thick, many, TE, {}, 2);
+    ASSERT_GT(serial.modes, 100u);
+    ASSERT_EQ(serial.gvd.size(), threaded.gvd.size());
+    for (std::size_t i = 0; i < serial.gvd.size(); ++i) {
+        EXPECT_TRUE(same_bits(serial.gvd[i], threaded.gvd[i]));
+        EXPECT_TRUE(same_bits(serial.neff[i], threaded.neff[i]));
+    }
     const auto empty = tavrik::dispersion_table(soi, {}, TE, {}, 2);
     EXPECT_EQ(empty.modes, 0u);
     EXPECT_TRUE(empty.neff.empty());
