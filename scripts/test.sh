@@ -15,7 +15,7 @@ if [ ${#need_apt[@]} -gt 0 ]; then
 fi
 
 echo "== installing build and test dependencies"
-"$PY" -m pip install -q --disable-pip-version-check "scikit-build-core>=0.10" "pytest>=7" "hypothesis>=6" \
+"$PY" -m pip install -q --disable-pip-version-check "scikit-build-core>=0.10" "pytest>=7" "hypothesis>=6" "mpmath>=1.2" \
   "distributed>=2023.1"  # the distributed extra, for tests/python/test_distributed.py
 
 echo "== C++ core tests"

@@ -356,7 +356,38 @@ void require_meaning(const Layers& layers, double omega) {
     if (const auto problem = stack_problem(layers, omega)) raise(PyExc_ValueError, *problem);
 }
 
+std::vector<double> to_doubles(PyObject* obj, const char* name) {
+    std::vector<double> values;
+    Ref iterator;
+    try {
+        if (PyUnicode_Check(obj)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        if (!PySequence_Check(obj)) raise_cannot_convert(obj, "Sequence");
+        const Py_ssize_t size = PySequence_Size(obj);
+        if (size < 0) {
+            PyErr_Clear();
+        } else {
+            values.reserve(static_cast<std::size_t>(std::min<Py_ssize_t>(size, 1 << 16)));
+        }
+        iterator = require(Ref::steal(PyObject_GetIter(obj)));
+    } catch (const PythonError&) {
+        raise_argument_error(name);
+    }
+    // Each item converts as a single float argument does (a complex value with
+    // an imaginary part is refused, not truncated).
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) values.push_back(to_double(item.get(), name));
+    if (PyErr_Occurred()) raise_argument_error(name);
+    return values;
+}
+
 bool poll_signals(void*) { return PyErr_CheckSignals() != 0; }
+
+bool ReleasedLock::poll_signals(void* context) {
+    auto* lock = static_cast<ReleasedLock*>(context);
+    PyEval_RestoreThread(lock->state_);
+    const bool stop = PyErr_CheckSignals() != 0;
+    lock->state_ = PyEval_SaveThread();
+    return stop;
+}
 
 }  // namespace tavrik::python
 

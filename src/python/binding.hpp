@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "dispersion.hpp"
 #include "fault.hpp"
 #include "layer.hpp"
 #include "memory_budget.hpp"
@@ -101,6 +102,7 @@ template <> inline constexpr const char* class_name<Layer> = "Layer";
 template <> inline constexpr const char* class_name<MultiLayer> = "MultiLayer";
 template <> inline constexpr const char* class_name<IndexProfile> = "IndexData";
 template <> inline constexpr const char* class_name<FieldData> = "FieldData";
+template <> inline constexpr const char* class_name<DispersionTable> = "DispersionData";
 
 // ---- instances and their borrow counter -------------------------------------
 
@@ -209,6 +211,8 @@ double to_double(PyObject* obj, const char* name);
 Polarization to_polarization(PyObject* obj, const char* name);  // obj may be null or None
 std::uint32_t to_mode(PyObject* obj, const char* name);         // obj may be null or None
 Layers to_layers(PyObject* obj, const char* name);
+// A sequence of floats (a list, a tuple, a NumPy array, ...), not a string.
+std::vector<double> to_doubles(PyObject* obj, const char* name);
 
 // Raises ValueError when the stack or omega has no physical meaning; every
 // computation of a mode calls it once its arguments are converted.
@@ -216,6 +220,24 @@ void require_meaning(const Layers& layers, double omega);
 
 // The search's cancellation check: pending signals (Ctrl-C) stop it.
 bool poll_signals(void*);
+
+// The interpreter lock released for the life of the object (the computation
+// between construction and destruction touches no Python object), restored
+// on every exit, an exception included.
+class ReleasedLock {
+public:
+    ReleasedLock() : state_(PyEval_SaveThread()) {}
+    ~ReleasedLock() { PyEval_RestoreThread(state_); }
+    ReleasedLock(const ReleasedLock&) = delete;
+    ReleasedLock& operator=(const ReleasedLock&) = delete;
+    // The cancellation check of a computation running without the lock
+    // (context: the ReleasedLock): takes the lock back just long enough to
+    // look for pending signals.
+    static bool poll_signals(void* context);
+
+private:
+    PyThreadState* state_;
+};
 
 }  // namespace tavrik::python
 

@@ -52,6 +52,9 @@ PyObject* init() {
         require(PyObject_SetAttrString(module.get(), "PanicException", panic));
         Ref version = require(Ref::steal(PyUnicode_FromString(TAVRIK_VERSION)));
         require(PyObject_SetAttrString(module.get(), "__version__", version.get()));
+        // Result classes added since are module attributes, not in __all__.
+        require(PyObject_SetAttrString(module.get(), "DispersionData",
+                                       reinterpret_cast<PyObject*>(type_of<DispersionTable>())));
         module_object = module.get();
         Py_INCREF(module_object);  // the process-wide cache keeps one reference
         return module.release();

@@ -226,6 +226,43 @@ class MultiLayer:
                 empty stack, a ``plot_step`` of 0 or a grid with fewer than
                 two samples.
         """
+    def group_index(self, omega: float, polarization: Polarization | None = None, mode: int | None = None) -> float:
+        """The group index n_g = d beta / d omega of one guided mode.
+
+        Arguments as for :meth:`neff`. ``omega`` is the vacuum wavenumber k0,
+        so n_g = c / v_g of the waveguide with the layers' indices held fixed
+        (no material dispersion). Exact: the derivative of the dispersion
+        relation, implicitly differentiated at the mode's propagation constant
+        (the root found to full double precision), not a difference quotient.
+
+        Raises:
+            Exception: (the base class itself) when the mode is not guided,
+                with the message of :meth:`neff`.
+            ValueError: a stack or ``omega`` for which the modes cannot be
+                certified (an index that is not finite and positive, an inner
+                thickness that is negative or not finite, ``omega`` negative
+                or not finite).
+            TypeError, OverflowError: as for :meth:`neff`.
+            KeyboardInterrupt: Ctrl-C (a pending signal) stops the solver.
+        """
+    def dispersion(self, omegas: Sequence[float], polarization: Polarization | None = None) -> DispersionData:
+        """Effective index, group index and GVD of every guided mode over many omegas.
+
+        ``omegas`` is any sequence of floats (a list, a tuple, a NumPy array).
+        Row m of each table of the result is mode m, column i is
+        ``omegas[i]``; NaN where mode m is not guided there. The neff column at
+        ``omegas[i]`` equals ``modes(omegas[i])``; the group index equals
+        :meth:`group_index`; ``gvd`` is d^2 beta / d omega^2 in the unit of
+        the thicknesses (see the README for beta_2 and D). The omegas are
+        shared out over the machine's cores with the interpreter lock
+        released.
+
+        Raises:
+            ValueError: as for :meth:`group_index`, for any of the omegas.
+            TypeError: ``omegas`` not a sequence of floats (a string included),
+                a ``polarization`` that is not a :class:`Polarization`.
+            KeyboardInterrupt: Ctrl-C (a pending signal) stops the sweep.
+        """
 
 @final
 class IndexData:
@@ -274,3 +311,26 @@ class FieldData:
     @property
     def Hz(self) -> list[complex]:
         """Magnetic field along z divided by Z0 (zero for TM)."""
+
+@final
+class DispersionData:
+    """The result of :meth:`MultiLayer.dispersion`.
+
+    Not constructible. ``neff``, ``group_index`` and ``gvd`` are lists of rows,
+    one per mode number, each row one value per omega (NaN where that mode is
+    not guided); ``numpy.asarray(data.gvd)`` is the 2-D array (modes x omegas).
+    Each attribute read returns new lists.
+    """
+
+    @property
+    def omega(self) -> list[float]:
+        """The vacuum wavenumbers given, in order."""
+    @property
+    def neff(self) -> list[list[float]]:
+        """Effective index: row m = mode m, column i = omega[i]."""
+    @property
+    def group_index(self) -> list[list[float]]:
+        """Group index d beta / d omega, laid out as :attr:`neff`."""
+    @property
+    def gvd(self) -> list[list[float]]:
+        """d^2 beta / d omega^2 in the unit of the thicknesses, laid out as :attr:`neff`."""

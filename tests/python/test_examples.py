@@ -83,6 +83,10 @@ def test_modes_refuses_a_malformed_stack(tmp_path, layers):
         ("profiles.py", ["--layers", "1.0:2,1.5:2.0,1.0:2", "--wavelength", "1.0", "--plot-step", "0.01",
                          "--polarization", "TE", "--width", "640", "--height", "480"], (640, 480)),
         ("dispersion.py", [], (1000, 650)),
+        ("group_index.py", [], (900, 1000)),
+        ("group_index.py", ["--layers", "1.444:1,3.476:0.4,1.444:1", "--min-wavelength", "1.0", "--max-wavelength",
+                            "3.0", "--points", "30", "--polarization", "TM", "--width", "640", "--height", "720"],
+         (640, 720)),
         ("dispersion.py", ["--layers", "1.0:1,1.5:2.0,1.0:1", "--min-wavelength", "0.5", "--max-wavelength", "5",
                            "--points", "25", "--modes", "4", "--width", "800", "--height", "500"], (800, 500)),
     ],
@@ -99,3 +103,21 @@ def test_plots_are_written_with_the_requested_size(tmp_path, script, args, size)
     assert pixels.shape[:2] == (size[1], size[0])
     rgb = pixels[..., :3]
     assert ((rgb.max(axis=-1) - rgb.min(axis=-1)) > 0.3).sum() > 1000
+
+
+def test_group_index_example_converts_gvd_to_the_dispersion_parameter():
+    """D = -(lambda / c) d^2 neff / d lambda^2 for fixed layer indices, from a
+    second difference of modes() over the wavelength (um, in ps/(nm km))."""
+    sys.path.insert(0, str(EXAMPLES))
+    try:
+        from group_index import SPEED_OF_LIGHT, dispersion_parameter
+    finally:
+        sys.path.remove(str(EXAMPLES))
+    multilayer = stack(SOI)
+    wavelength, h = 1.55, 1e-3
+    neff = [multilayer.modes(2 * math.pi / (wavelength + k * h))[0] for k in (-1, 0, 1)]
+    curvature = (neff[0] - 2 * neff[1] + neff[2]) / h**2
+    expected = -wavelength / SPEED_OF_LIGHT * curvature * 1e12
+    omega = 2 * math.pi / wavelength
+    gvd = multilayer.dispersion([omega]).gvd[0][0]
+    assert dispersion_parameter(omega, gvd) == pytest.approx(expected, rel=1e-4)

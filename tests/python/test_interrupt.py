@@ -112,3 +112,16 @@ def test_signal_whose_handler_returns_lets_the_search_finish(alarm):
         signal.setitimer(signal.ITIMER_REAL, 0)
     assert seen, "the timer never fired during the searches"
     assert values == [expected] * 20
+
+
+@PYPY_NO_SIGNALS
+def test_alarm_interrupts_a_dispersion_sweep_running_without_the_lock(alarm):
+    multilayer = stack()
+    before = reference_values(multilayer)
+    alarm()
+    start = time.monotonic()
+    with pytest.raises(KeyboardInterrupt, match="alarm"):
+        multilayer.dispersion([LONG_OMEGA * (1 + 1e-3 * k) for k in range(8)])
+    elapsed = time.monotonic() - start
+    assert elapsed < DELAY + WITHIN, f"interrupt took {elapsed - DELAY:.2f} s to arrive"
+    assert reference_values(multilayer) == before
