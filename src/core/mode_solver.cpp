@@ -193,9 +193,8 @@ double GuidedSolver::bisect(const Probe& a, const Probe& b) const {
 // beta lies strictly inside the bracket and the count decides which end it
 // replaces. The secant drives the iteration; a bisection takes over whenever
 // a step is not below half the step two before it (Brent's rule), or leaves
-// the bracket. It ends when the secant's correction at the latest point is
-// below half a unit in the last place, or on two adjacent doubles (the one
-// with the smaller mismatch is the root).
+// the bracket. It ends on two adjacent doubles, the one with the smaller
+// mismatch being the root.
 double GuidedSolver::solve(std::size_t m) {
     const std::size_t ia = bracket_of(m);
     Probe a = probes_[ia], b = probes_[ia + 1];
@@ -203,14 +202,15 @@ double GuidedSolver::solve(std::size_t m) {
     double fx = certified_mismatch(b, m), fy = certified_mismatch(a, m);
     double fz = std::numeric_limits<double>::quiet_NaN();
     double step_before = infinity, step_two_before = infinity;
-    bool converged = false;
     for (int i = 0; i < max_refine_steps && std::nextafter(a.beta, infinity) < b.beta; ++i) {
         const Guess guess = interpolate(x, fx, y, fy, z, fz);
         double beta = guess.beta;
-        if (guess.local && beta == x.beta) {
-            converged = true;
-            break;
-        }
+        // A correction below half a unit in the last place: the root lies
+        // between x and its neighbour toward the other end of the bracket,
+        // and walking that neighbour collapses the bracket. (Stopping at x
+        // instead would trust the secant's slope, which a pair of modes split
+        // far below the step between x and y makes arbitrarily wrong.)
+        if (guess.local && beta == x.beta) beta = std::nextafter(x.beta, x.count > m ? infinity : -infinity);
         if (guess.local && beta <= a.beta) beta = std::nextafter(a.beta, infinity);
         if (guess.local && beta >= b.beta) beta = std::nextafter(b.beta, -infinity);
         if (!(beta > a.beta && beta < b.beta) || !(std::fabs(beta - x.beta) < 0.5 * step_two_before))
@@ -237,7 +237,6 @@ double GuidedSolver::solve(std::size_t m) {
                                    [](const Probe& q, double beta) { return q.beta < beta; }),
                   probes_.end());
     probes_.push_back(b);
-    if (converged) return x.beta;
     return std::fabs(a.mismatch(m)) < std::fabs(b.mismatch(m)) ? a.beta : b.beta;
 }
 

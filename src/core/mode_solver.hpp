@@ -24,6 +24,7 @@
 #include <span>
 #include <vector>
 
+#include "fault.hpp"
 #include "layer.hpp"
 #include "multilayer.hpp"
 
