@@ -9,6 +9,7 @@
 
 #include "mode_solver.hpp"
 #include "multilayer.hpp"
+#include "power_fractions.hpp"
 
 namespace tavrik::python {
 
@@ -26,6 +27,8 @@ PyObject* neff_interned[3] = {};
 Signature neff_signature = {"MultiLayer.neff()", mode_names, 3, 1, neff_interned};
 PyObject* field_interned[3] = {};
 Signature field_signature = {"MultiLayer.field()", mode_names, 3, 1, field_interned};
+PyObject* fractions_interned[3] = {};
+Signature fractions_signature = {"MultiLayer.power_fractions()", mode_names, 3, 1, fractions_interned};
 PyObject* modes_interned[2] = {};
 Signature modes_signature = {"MultiLayer.modes()", mode_names, 2, 1, modes_interned};
 
@@ -200,6 +203,54 @@ const char* const modes_doc =
     "that is not finite and positive, an inner thickness that is negative or\n"
     "not finite, omega negative or not finite), TypeError as neff.";
 
+PyObject* multilayer_power_fractions(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
+    return guarded([&] {
+        intern(fractions_signature);
+        PyObject* arg[3];
+        fit_fastcall(fractions_signature, args, nargs, kwnames, arg);
+        Layers layers;
+        ModeRequest request{};
+        {
+            auto& cell = cell_of<MultiLayer>(self, "MultiLayer");
+            SharedAccess access(cell.borrow);
+            request = convert_mode_request(arg);
+            layers = cell.value.layers;
+        }
+        require_certifiable(layers, request.omega);
+        PowerFractionsResult result;
+        {
+            ReleasedLock lock;
+            const CancelCheck cancel{ReleasedLock::poll_signals, &lock};
+            result = power_fractions(layers, request.omega, request.polarization, request.mode, cancel);
+        }
+        if (auto* message = std::get_if<std::string>(&result)) return search_failure(*message);
+        const std::vector<double>& shares = std::get<std::vector<double>>(result);
+        Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(shares.size())));
+        if (!list) throw PythonError{};
+        for (std::size_t j = 0; j < shares.size(); ++j) {
+            PyObject* share = PyFloat_FromDouble(shares[j]);
+            if (share == nullptr) throw PythonError{};
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j), share);
+        }
+        return list.release();
+    });
+}
+
+const char* const power_fractions_doc =
+    "power_fractions($self, omega, polarization=None, mode=None)\n--\n\n"
+    "The share of the mode's power flow along z carried in each layer, one\n"
+    "float per layer in layer order (the two outer half-spaces integrated out\n"
+    "to infinity); the shares sum to 1.\n\n"
+    "They are exact integrals of the mode's closed-form field at the exact\n"
+    "root of its mode condition (the mode of modes(omega, polarization)[mode]),\n"
+    "weighted by |Ey|^2 for TE and |Hy|^2/n^2 for TM; plot_step plays no part.\n"
+    "Arguments are those of neff. The interpreter lock is released while\n"
+    "the shares are computed.\n\n"
+    "Raises Exception(\"Mode m not found. ...\") for a mode that does not\n"
+    "exist, ValueError for a stack that cannot be certified (as modes),\n"
+    "TypeError as neff.";
+
 PyTypeObject* create_multilayer_type() {
     static PyGetSetDef getset[] = {
         {"plot_step", get_plot_step, set_plot_step, nullptr, nullptr},
@@ -213,6 +264,9 @@ PyTypeObject* create_multilayer_type() {
          METH_FASTCALL | METH_KEYWORDS, "field($self, omega, polarization=None, mode=None)\n--\n\n"},
         {"modes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(multilayer_modes)),
          METH_FASTCALL | METH_KEYWORDS, modes_doc},
+        {"power_fractions",
+         reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(multilayer_power_fractions)),
+         METH_FASTCALL | METH_KEYWORDS, power_fractions_doc},
         {nullptr, nullptr, 0, nullptr},
     };
     static PyType_Slot slots[] = {

@@ -176,6 +176,14 @@ class MultiLayer:
         jumps at interfaces). Magnetic components are divided by the vacuum
         impedance Z0.
 
+        The field is that of the exact root of the mode condition (the mode of
+        ``modes(omega, polarization)[mode]``); its partial-wave amplitudes are
+        the null vector of the interface conditions, so cores coupled through
+        thick barriers get fields as accurate as the propagation constant
+        allows. Modes whose splitting lies below double precision (cores far
+        apart) get distinct fields that are orthogonal in power; which
+        combination of the cores each one is, the doubles cannot decide.
+
         Raises:
             Exception: (the base class itself) when the mode does not exist,
                 with the message of :meth:`neff`.
@@ -186,6 +194,26 @@ class MultiLayer:
             PanicException: (a ``BaseException``) internal fault, such as an
                 empty stack, a ``plot_step`` of 0 or a grid with fewer than
                 two samples.
+        """
+
+    def power_fractions(
+        self, omega: float, polarization: Polarization | None = None, mode: int | None = None
+    ) -> list[float]:
+        """The share of one guided mode's power flow along z in each layer.
+
+        One float per layer in layer order, the two outer half-spaces
+        integrated out to infinity; the shares sum to 1. They are exact
+        integrals of the mode's closed-form field at the exact root of its
+        mode condition, weighted by ``|Ey|**2`` (TE) or ``|Hy|**2 / n**2``
+        (TM); :attr:`plot_step` plays no part. Arguments as for :meth:`neff`.
+        The interpreter lock is released while the shares are computed.
+
+        Raises:
+            Exception: (the base class itself) when the mode does not exist,
+                with the message of :meth:`neff`.
+            ValueError: a stack that cannot be certified, as for :meth:`modes`.
+            TypeError, OverflowError: as for :meth:`neff`.
+            KeyboardInterrupt: Ctrl-C (a pending signal) stops the computation.
         """
 
 @final
