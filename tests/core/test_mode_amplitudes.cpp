@@ -60,11 +60,12 @@ TEST(ModeAmplitudes, ContinuousUnitPowerAndOrthogonalAcrossWideGaps) {
                 for (double p : tavrik::layer_powers(layers, kOmega, betas[m], pol, modes.back())) total += p;
                 EXPECT_NEAR(total, 1.0, 1e-13);
             }
-            // Modes that share one beta (gap 10: the splitting is far below
+            // Modes a few units in the last place apart (gap 10: the splitting is far below
             // double precision) must still be orthogonal:
             // |f0 + c f1|^2 = 2 for c = 1 and c = i exactly when <f0, f1> = 0.
-            if (gap == 10.0) EXPECT_EQ(betas[0], betas[1]);
-            if (betas[0] != betas[1]) continue;
+            const bool unresolved = betas[0] - betas[1] < 1e-14 * betas[0];
+            if (gap == 10.0) EXPECT_TRUE(unresolved);
+            if (!unresolved) continue;
             auto sum_power = [&](Complex c) {
                 auto s = modes[0];
                 for (std::size_t j = 0; j < s.size(); ++j) {
