@@ -26,10 +26,10 @@
 // is then given its own start vector and the group is made orthogonal in mode
 // order, so every mode still has a field of its own.
 //
-// Normalisation: unit power, sum over layers of w_j times the integral of
-// |psi_j|^2 (TE) or of |A e - B e|^2 (TM) from -inf to +inf, with the weight w_j
-// = 1 (TE) or n_j^2/|k_j|^2 (TM): this is the z-power flow up to the constant
-// factor beta/(omega Z0) (TE, |E_y|^2) or beta Z0 omega (TM, |Z0 H_y|^2/n^2).
+// Normalisation: unit power, the sum over layers of w_j times the integral of
+// |psi_j|^2 (TE) or of |A e - B e|^2 (TM) from -inf to +inf, with w_j = 1 (TE)
+// or n_j^2/|k_j|^2 (TM). This is the z-power flow up to one constant of the
+// whole stack: |E_y|^2 for TE, and for TM |Z0 H_y|^2/n^2 = omega^2 n^2/|k|^2 |A e - B e|^2.
 // Phase: psi is made real, positive at the first interface (from 0|1 on)
 // where |psi| is not negligible against its largest interface value.
 #pragma once
