@@ -21,6 +21,12 @@ Alternatives:
            before comparing (the raw count is in the note).
   brentq   SciPy's brentq on the analytic dispersion relation of a three-layer
            slab: the textbook way, and the accuracy reference.
+  photonoxide  photonoxide.slab_modes (PyPI), an exact three-layer slab
+           solver: every mode of one polarization per call.
+
+Workloads 8-12 time MultiLayer.modes (every mode at once, each the exact root)
+against the same alternatives, against every mode by neff, across units of
+length and across two threads.
 
 Units: omega is the vacuum wavenumber 2 pi / lambda in the reciprocal unit of
 the thicknesses; PyMoosh is given the same stack in nm (one unit = 1000 nm).
@@ -60,6 +66,10 @@ try:
     from scipy.optimize import brentq  # noqa: E402
 except ImportError:  # pragma: no cover
     brentq = None
+try:
+    import photonoxide  # noqa: E402
+except ImportError:  # pragma: no cover
+    photonoxide = None
 try:
     from PyMoosh.classes import Structure as MooshStructure  # noqa: E402
     from PyMoosh.modes import guided_modes as moosh_guided_modes  # noqa: E402
@@ -104,7 +114,7 @@ def cpu_model():
 
 def versions():
     out = {"python": platform.python_version(), "implementation": platform.python_implementation()}
-    for name in ("numpy", "scipy", "pymoosh"):
+    for name in ("numpy", "scipy", "pymoosh", "photonoxide"):
         try:
             from importlib.metadata import version
 
@@ -213,6 +223,17 @@ def brentq_modes(layers, k0, tm):
             return out
         out.append(brentq(f, lo, hi, xtol=1e-15, rtol=4 * sys.float_info.epsilon, maxiter=200))
         m += 1
+
+
+# ---- photonoxide ----------------------------------------------------------------
+
+
+def photonoxide_modes(layers, k0, pol_name):
+    """Every mode of one polarization of a three-layer slab, descending."""
+    (below, _), (core, d), (above, _) = layers
+    modes = photonoxide.slab_modes(below=below, core=core, above=above, thickness_um=d,
+                                   polarization=pol_name.lower(), wavelength_um=TWO_PI / k0)
+    return [m.effective_index for m in modes]
 
 
 # ---- PyMoosh ------------------------------------------------------------------
@@ -421,6 +442,22 @@ def mode_search_workload(report, timer, key, title, layers, omegas, wavelengths,
             note += f"; timed on {len(picks)} of {len(omegas)} wavelengths, scaled x{scale:g}"
         ratios["pymoosh"] = report.row(key, "pymoosh", t_pm * scale, t_tavrik, modes=str(got),
                                        vs_tavrik=fmt_diff(worst), note=note)
+    # photonoxide
+    if photonoxide is not None and len(layers) == 3:
+        def run_photonoxide():
+            out = []
+            for omega in omegas:
+                for name, _, _ in POLS:
+                    modes = photonoxide_modes(layers, omega, name)
+                    out.append(modes if want_all else modes[:1])
+            return out
+
+        t_px = timer.median(run_photonoxide)
+        theirs = timer.last
+        ratios["photonoxide"] = report.row(
+            key, "photonoxide", t_px, t_tavrik, modes=str(sum(len(e) for e in theirs)),
+            vs_tavrik=fmt_diff(max(compare_lists(a, b)[1] for a, b in zip(ours, theirs))),
+            note="slab_modes, exact three-layer solver")
     # brentq
     if analytic and brentq is not None:
         def run_brentq():
@@ -438,6 +475,124 @@ def mode_search_workload(report, timer, key, title, layers, omegas, wavelengths,
             vs_tavrik=fmt_diff(max(compare_lists(a, b)[1] for a, b in zip(ours, exact))),
             vs_analytic="(reference)", note="analytic three-layer relation")
     return ratios, analytic_diff, worst_omega
+
+
+# ---- workloads 8-12: every mode at once (MultiLayer.modes) ----------------------
+
+SYMMETRIC_SOI = [(1.444, 0.0), (3.476, 0.22), (1.444, 0.0)]
+THICK20 = [(1.5, 0.0), (1.6, 20.0), (1.5, 0.0)]
+OMEGA_155 = TWO_PI / 1.55
+
+
+def all_modes_rows(report, timer, key, title, layers, omega):
+    """Every TE and TM mode of a three-layer slab: modes, photonoxide, brentq.
+    Returns {alternative: its time / modes' time}."""
+    ml = multilayer(layers)
+    t_modes = timer.median(lambda: [ml.modes(omega, pol) for _, pol, _ in POLS])
+    ours = timer.last
+    exact = [brentq_modes(layers, omega, tm) for _, _, tm in POLS] if brentq is not None else None
+    worst = max(compare_lists(e, o)[1] for e, o in zip(exact, ours)) if exact else None
+    report.row(key, "tavrik modes", t_modes, t_modes, modes=str(sum(map(len, ours))), vs_tavrik="-",
+               vs_analytic=fmt_diff(worst), note=title + "; TE+TM, every mode")
+    ratios = {}
+    if photonoxide is not None:
+        t_px = timer.median(lambda: [photonoxide_modes(layers, omega, name) for name, _, _ in POLS])
+        theirs = timer.last
+        ratios["photonoxide"] = report.row(
+            key, "photonoxide", t_px, t_modes, modes=str(sum(map(len, theirs))),
+            vs_tavrik=fmt_diff(max(compare_lists(a, b)[1] for a, b in zip(ours, theirs))),
+            note="slab_modes, TE+TM")
+    if brentq is not None:
+        t_bq = timer.median(lambda: [brentq_modes(layers, omega, tm) for _, _, tm in POLS])
+        ratios["brentq"] = report.row(key, "scipy brentq", t_bq, t_modes, modes=str(sum(map(len, exact))),
+                                      vs_tavrik=fmt_diff(worst), vs_analytic="(reference)",
+                                      note="analytic three-layer relation, TE+TM")
+    return ratios
+
+
+def modes_vs_neff_rows(report, timer):
+    """Workload 11: every mode of the twelve-layer stack, modes against neff."""
+    ml = multilayer(TWELVE)
+    t_modes = timer.median(lambda: [ml.modes(TWO_PI, pol) for _, pol, _ in POLS])
+    ours = timer.last
+    t_neff = timer.median(lambda: [tavrik_modes(ml, TWO_PI, pol) for _, pol, _ in POLS], slow=True)
+    searched = timer.last
+    report.row("11", "tavrik modes", t_modes, t_modes, modes=str(sum(map(len, ours))), vs_tavrik="-",
+               note="12 layers of workload 3, TE+TM, every mode")
+    worst = max(compare_lists(a, b)[1] for a, b in zip(ours, searched))
+    return report.row("11", "tavrik neff, mode by mode", t_neff, t_modes, modes=str(sum(map(len, searched))),
+                      vs_tavrik=fmt_diff(worst), note="neff(mode=k) until it raises")
+
+
+def units_rows(report, timer):
+    """Workload 12a: the same stacks in units 1e-3 and 1e3 of the length: the time
+    ratio to the plain unit (worst of both stacks and both scales)."""
+    worst = 1.0
+    for name, layers, omega in (("20-thick slab", THICK20, OMEGA_155), ("twelve layers", TWELVE, TWO_PI)):
+        times = {}
+        for scale in (1.0, 1e-3, 1e3):
+            ml = multilayer([(n, d * scale) for n, d in layers])
+            times[scale] = timer.median(lambda: [ml.modes(omega / scale, pol) for _, pol, _ in POLS])
+        for scale in (1e-3, 1e3):
+            ratio = times[scale] / times[1.0]
+            worst = max(worst, ratio, 1.0 / ratio)
+            report.row("12", f"modes, lengths x{scale:g}", times[scale], times[1.0], modes="-", vs_tavrik="-",
+                       note=f"{name}, omega / {scale:g}; x tavrik = vs the plain unit")
+    return worst
+
+
+def thread_rows(report, quick):
+    """Workload 12b: modes over 200 omegas on one thread, then split over two."""
+    import threading
+
+    ml = multilayer(TWELVE)
+    omegas = [TWO_PI / lam for lam in SWEEP]
+
+    def work(part):
+        for omega in part:
+            for _, pol, _ in POLS:
+                ml.modes(omega, pol)
+
+    def two_threads():
+        threads = [threading.Thread(target=work, args=(omegas[k::2],)) for k in range(2)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+
+    one, two = [], []
+    for _ in range(3 if quick else 9):  # interleaved, so load changes hit both alike
+        t0 = time.perf_counter()
+        work(omegas)
+        one.append(time.perf_counter() - t0)
+        t0 = time.perf_counter()
+        two_threads()
+        two.append(time.perf_counter() - t0)
+    t_one, t_two = statistics.median(one), statistics.median(two)
+    report.row("12", "modes, 1 thread", t_one, t_one, modes="-", vs_tavrik="-",
+               note="12 layers, 200 omegas, TE+TM")
+    return report.row("12", "modes, 2 threads", t_two, t_one, modes="-", vs_tavrik="-",
+                      note="the same omegas split over two threads; x = vs one thread")
+
+
+def exact_modes_workloads(report, timer, quick):
+    for key, title, layers in (("8", "symmetric SOI 1.444/3.476 (0.22)/1.444, lambda 1.55", SYMMETRIC_SOI),
+                               ("9", "air-clad SOI 1.0/3.476 (0.22)/1.444, lambda 1.55", SOI),
+                               ("10", "20-thick slab 1.5/1.6/1.5, lambda 1.55", THICK20)):
+        ratios = all_modes_rows(report, timer, key, title, layers, OMEGA_155)
+        for name, goal in (("photonoxide", 3.0), ("brentq", 10.0)):
+            if name in ratios:
+                r = ratios[name]
+                report.target(f"workload {key}: modes >= {goal:g}x faster than {name}", f"{r:.1f}x",
+                              f">= {goal:g}", r >= goal)
+    r = modes_vs_neff_rows(report, timer)
+    report.target("workload 11: modes >= 50x faster than every mode by neff", f"{r:.0f}x", ">= 50", r >= 50)
+    worst = units_rows(report, timer)
+    report.target("workload 12: lengths x1e-3 / x1e3 take the same time within 2x", f"worst {worst:.2f}x",
+                  "<= 2", worst <= 2.0)
+    r = thread_rows(report, quick)
+    report.target("workload 12: two threads take <= 0.6 of one thread's time", f"{r:.2f}", "<= 0.6", r <= 0.6,
+                  bound=f"{os.cpu_count()} cores on a shared machine")
 
 
 # ---- workload 5: field and index ------------------------------------------------
@@ -610,6 +765,7 @@ def run(quick):
     w5 = [field_workload(report, timer, n) for n in (650, 100000)]
     w6 = large_pass_workload(report, timer)
     w7 = overhead_workload(report, timer)
+    exact_modes_workloads(report, timer, quick)
 
     for key, (ratios, analytic_diff, omega) in zip("1234", (w1, w2, w3, w4)):
         if "numpy" in ratios:
@@ -622,6 +778,9 @@ def run(quick):
             d = ratios["numpy agreement"]
             report.target(f"workload {key}: numpy search reproduces tavrik's effective indices",
                           f"max |diff| {d:.1e}", "<= 1e-12", d <= 1e-12)
+        if "photonoxide" in ratios:
+            r = ratios["photonoxide"]
+            report.target(f"workload {key}: neff vs photonoxide (not a target)", f"{r:.2f}x", "-", None)
         if "pymoosh" in ratios:
             r = ratios["pymoosh"]
             report.target(f"workload {key}: >= 100x faster than pymoosh", f"{r:.0f}x", ">= 100", r >= 100)
@@ -653,7 +812,7 @@ def machine():
 def print_table(report, info, elapsed, quick):
     print(f"machine: {info['nproc']} x {info['cpu']}; {info['platform']}")
     print(f"python {info['python']} ({info['implementation']}), numpy {info['numpy']}, scipy {info['scipy']}, "
-          f"pymoosh {info['pymoosh']}; tavrik from {info['tavrik']}")
+          f"pymoosh {info['pymoosh']}, photonoxide {info['photonoxide']}; tavrik from {info['tavrik']}")
     print(f"mode: {'quick' if quick else 'full'}; run time {elapsed:.1f} s")
     print("x tavrik = the row's time / tavrik's time on the same workload (the field time on workload 5, "
           "the try/except call on 7)")
@@ -683,8 +842,8 @@ def main(argv=None):
     parser.add_argument("--quick", action="store_true", help="a few repetitions (CI)")
     parser.add_argument("--json", action="store_true", help="print the results as JSON")
     args = parser.parse_args(argv)
-    missing = [name for name, mod in (("numpy", numpy_search), ("scipy", brentq), ("pymoosh", MooshStructure))
-               if mod is None]
+    missing = [name for name, mod in (("numpy", numpy_search), ("scipy", brentq), ("pymoosh", MooshStructure),
+                                      ("photonoxide", photonoxide)) if mod is None]
     if missing:
         print(f"note: not installed, skipped: {', '.join(missing)} (pip install .[bench])", file=sys.stderr)
     report, elapsed = run(args.quick)

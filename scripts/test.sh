@@ -15,7 +15,7 @@ if [ ${#need_apt[@]} -gt 0 ]; then
 fi
 
 echo "== installing build and test dependencies"
-"$PY" -m pip install -q --disable-pip-version-check "scikit-build-core>=0.10" "pytest>=7" "hypothesis>=6"
+"$PY" -m pip install -q --disable-pip-version-check "scikit-build-core>=0.10" "pytest>=7" "hypothesis>=6" "mpmath>=1.2"
 
 echo "== C++ core tests"
 cmake -S . -B build/core-tests -DTAVRIK_BUILD_EXTENSION=OFF -DTAVRIK_BUILD_TESTS=ON >/dev/null

@@ -151,6 +151,27 @@ class MultiLayer:
             PanicException: (a ``BaseException``) internal fault, such as an
                 empty stack or a non-finite ``omega``.
         """
+    def modes(self, omega: float, polarization: Polarization | None = None) -> list[float]:
+        """Effective index of every guided mode of one polarization, descending.
+
+        Entry k is mode k of :meth:`neff` (the mode with k zeros of its
+        field), each the root of the dispersion relation to full double
+        precision: beta = neff * omega is the double nearest the root, in any
+        unit of length. Arguments as for :meth:`neff`; ``polarization``
+        defaults to ``Polarization.TE``. No guided mode (also an empty or
+        one-layer stack, or ``omega`` 0) gives ``[]``. The layers are copied
+        and the interpreter lock is released while the modes are computed;
+        nothing is kept between calls.
+
+        Raises:
+            ValueError: the mode count cannot be certified: an index that is
+                not finite and positive, an inner thickness that is negative
+                or not finite, ``omega`` negative or not finite, or n * omega
+                too large (the message names the layer and the value).
+            TypeError: as for :meth:`neff`.
+            KeyboardInterrupt: Ctrl-C (a pending signal) stops the computation
+                (on CPython; on PyPy it arrives when the call returns).
+        """
     def index(self) -> IndexData:
         """Refractive-index profile sampled across the stack.
 

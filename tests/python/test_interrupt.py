@@ -63,7 +63,7 @@ def reference_values(multilayer):
 
 
 @PYPY_NO_SIGNALS
-@pytest.mark.parametrize("method", ["neff", "field"])
+@pytest.mark.parametrize("method", ["neff", "field", "modes"])
 @pytest.mark.parametrize("polarization", [Polarization.TE, Polarization.TM])
 def test_alarm_interrupts_a_long_search(alarm, method, polarization):
     multilayer = stack()

@@ -249,6 +249,15 @@ CASES = [
     ("neff mode index wrong type", lambda: STACK.neff(OMEGA, None, IndexWrongType()), TypeError),
     ("neff receiver", lambda: MultiLayer.neff(Layer(1, 1), 1.0), TypeError),
     ("neff interrupted", lambda: interrupted(lambda: STACK.neff(1e6)), KeyboardInterrupt),
+    # modes
+    ("modes", lambda: STACK.modes(OMEGA), None),
+    ("modes keywords and None", lambda: STACK.modes(polarization=None, omega=IntSub(6)), None),
+    ("modes no modes", lambda: EMPTY.modes(OMEGA), None),
+    ("modes uncertifiable", lambda: STACK.modes(-1.0), ValueError),
+    ("modes too many", lambda: STACK.modes(1, None, None), TypeError),
+    ("modes omega raises", lambda: STACK.modes(FloatRaises()), UserError),
+    ("modes polarization", lambda: STACK.modes(OMEGA, 0), TypeError),
+    ("modes interrupted", lambda: interrupted(lambda: STACK.modes(1e6)), KeyboardInterrupt),
     # index
     ("index", lambda: STACK.index(), None),
     ("index empty stack", lambda: EMPTY.index(), PanicException),
