@@ -1,6 +1,7 @@
 // The sampling grid across the stack, the index profile and the normalised
 // field of one mode.
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,6 +13,8 @@
 #include "fault.hpp"
 #include "field_components.hpp"
 #include "memory_budget.hpp"
+#include "mode_amplitudes.hpp"
+#include "mode_solver.hpp"
 #include "multilayer.hpp"
 #include "numeric.hpp"
 #include "transfer_matrix.hpp"
@@ -261,6 +264,35 @@ FieldData evaluate_components(std::span<const Layer> layers, double omega, doubl
 // ---------------------------------------------------------------------------
 // The normalised field of one mode
 
+namespace {
+
+// The mode's propagation constant and its amplitudes at the layers' reference
+// planes. Where the exact solver certifies the stack and its mode `mode` is the
+// search's (within the search's resolution), the field is taken at the exact
+// root with the stably computed amplitudes; otherwise (a stack that cannot be
+// certified) as the transfer method gives it at the search's beta, carried
+// from layer 0.
+struct ModeAtBeta {
+    double beta;
+    std::vector<CoefficientPair> amplitudes;
+};
+
+ModeAtBeta mode_at_beta(const MultiLayer& multilayer, double omega, Polarization polarization,
+                        std::uint32_t mode, double searched, const CancelCheck& cancel) {
+    const Layers& layers = multilayer.layers;
+    const std::vector<double> betas = guided_betas(layers, omega, polarization, cancel);
+    if (mode < betas.size() && std::fabs(betas[mode] - searched) <= 4e-9 + 1e-12 * searched) {
+        const double beta = betas[mode];
+        const std::vector<CoefficientPair> f =
+            mode_amplitudes(layers, omega, polarization, betas, mode);
+        return {beta, reference_plane_pairs(layers, omega, beta, f)};
+    }
+    return {searched, get_propagation_coefficients_transfer(layers, omega, searched, polarization,
+                                                            Complex{0.0, 0.0}, Complex{1.0, 0.0})};
+}
+
+}  // namespace
+
 FieldResult field(const MultiLayer& multilayer, double omega, Polarization polarization,
                   std::uint32_t mode, const CancelCheck& cancel) {
     NeffResult solved = neff(multilayer, omega, polarization, mode, cancel);
@@ -269,9 +301,8 @@ FieldResult field(const MultiLayer& multilayer, double omega, Polarization polar
     if (static_cast<std::uint8_t>(multilayer.backend) == 0) fail("Not implemented yet");
 
     const Layers& layers = multilayer.layers;
-    const double beta = std::get<double>(solved) * omega;
-    std::vector<CoefficientPair> amplitudes = get_propagation_coefficients_transfer(
-        layers, omega, beta, polarization, Complex{0.0, 0.0}, Complex{1.0, 0.0});
+    auto [beta, amplitudes] =
+        mode_at_beta(multilayer, omega, polarization, mode, std::get<double>(solved) * omega, cancel);
     const GridData grid = grid_for(multilayer, field_bytes);
 
     // The last half-space keeps only the wave that decays away from the stack.

@@ -1,10 +1,31 @@
 #include "validation.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "text.hpp"
 
 namespace tavrik {
+
+namespace {
+
+// The modes lie in max(n_0, n_last) omega < beta < max(n) omega, and every
+// stack walk forms (n omega)^2 - beta^2. Where that range is not empty and the
+// square of the largest n omega overflows, no mode can be computed; where it
+// is empty there is no mode to compute, and the stack keeps that answer.
+std::optional<std::string> overflow_problem(const Layers& layers, double omega) {
+    std::size_t top = 0;
+    for (std::size_t i = 1; i < layers.size(); ++i) {
+        if (layers[i].n > layers[top].n) top = i;
+    }
+    const double n_omega = layers[top].n * omega;
+    const bool guiding = layers[top].n > std::max(layers.front().n, layers.back().n);
+    if (!guiding || std::isfinite(2.0 * n_omega * n_omega)) return std::nullopt;
+    return "layers[" + std::to_string(top) + "]: the refractive index times omega is too large, its " +
+           "square overflows a double (n = " + format_decimal(layers[top].n) + ")";
+}
+
+}  // namespace
 
 std::optional<std::string> stack_problem(const Layers& layers, double omega) {
     if (layers.empty()) return std::nullopt;
@@ -23,7 +44,7 @@ std::optional<std::string> stack_problem(const Layers& layers, double omega) {
     if (!(std::isfinite(omega) && omega >= 0.0)) {
         return "omega must be finite and non-negative, not " + format_decimal(omega);
     }
-    return std::nullopt;
+    return overflow_problem(layers, omega);
 }
 
 }  // namespace tavrik

@@ -6,7 +6,9 @@
 // positive and every inner layer (1 .. N-2) has a finite, non-negative
 // thickness; the outer half-spaces' thicknesses only reach into the sampling
 // grid and are not judged here. omega, the vacuum wavenumber, must be finite
-// and non-negative; omega = 0 is meaningful and guides no mode.
+// and non-negative; omega = 0 is meaningful and guides no mode. Where the stack
+// guides at all (an index above both outer ones), the largest n omega must
+// keep 2 (n omega)^2 finite: the mode equations are written in that square.
 //
 // An empty stack has nothing to judge: the computations' own rules apply.
 #pragma once

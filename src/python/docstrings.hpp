@@ -99,7 +99,10 @@ Raises:
     OverflowError: ``mode`` negative or beyond 32 bits.
     ValueError: a stack or ``omega`` without physical meaning: an
         index not finite and positive, an inner thickness not finite
-        and non-negative, ``omega`` not finite and non-negative.
+        and non-negative, ``omega`` not finite and non-negative, or,
+        where the stack guides, n * omega so large that its square
+        overflows (the message names the layer and the value:
+        "layers[1]: ...").
     KeyboardInterrupt: Ctrl-C (a pending signal) stops the search
         (on CPython; on PyPy it arrives when the call returns).
     PanicException: (a ``BaseException``) internal fault, such as an
@@ -141,6 +144,80 @@ Raises:
     PanicException: (a ``BaseException``) internal fault, such as an
         empty stack, a ``plot_step`` of 0 or a grid with fewer than
         two samples.)doc";
+inline constexpr const char* MultiLayer_modes =
+    "modes($self, omega, polarization=None)\n--\n\n"
+    R"doc(Effective index of every guided mode of one polarization, descending.
+
+Entry k is mode k of :meth:`neff` (the mode with k zeros of its
+field), each the root of the dispersion relation to full double
+precision: beta = neff * omega is the double nearest the root, in any
+unit of length. Arguments as for :meth:`neff`; ``polarization``
+defaults to ``Polarization.TE``. No guided mode (also an empty or
+one-layer stack, or ``omega`` 0) gives ``[]``. The layers are copied
+and the interpreter lock is released while the modes are computed;
+nothing is kept between calls.
+
+Raises:
+    TypeError, ValueError: as for :meth:`neff`.
+    KeyboardInterrupt: Ctrl-C (a pending signal) stops the computation
+        (on CPython; on PyPy it arrives when the call returns).)doc";
+inline constexpr const char* MultiLayer_group_index =
+    "group_index($self, omega, polarization=None, mode=None)\n--\n\n"
+    R"doc(The group index n_g = d beta / d omega of one guided mode.
+
+Arguments as for :meth:`neff`. ``omega`` is the vacuum wavenumber k0,
+so n_g = c / v_g of the waveguide with the layers' indices held fixed
+(no material dispersion). Exact: the derivative of the dispersion
+relation, implicitly differentiated at the mode's propagation constant
+(the root found to full double precision), not a difference quotient.
+The layers are copied and the interpreter lock is released while it
+is computed.
+
+Raises:
+    Exception: (the base class itself) when the mode is not guided,
+        with the message of :meth:`neff`.
+    TypeError, OverflowError, ValueError: as for :meth:`neff`.
+    KeyboardInterrupt: Ctrl-C (a pending signal) stops the solver
+        (on CPython; on PyPy it arrives when the call returns).)doc";
+inline constexpr const char* MultiLayer_power_fractions =
+    "power_fractions($self, omega, polarization=None, mode=None)\n--\n\n"
+    R"doc(The share of one guided mode's power flow along z in each layer.
+
+One float per layer in layer order, the two outer half-spaces
+integrated out to infinity; the shares sum to 1. They are exact
+integrals of the mode's closed-form field at the exact root of its
+mode condition, weighted by ``|Ey|**2`` (TE) or ``|Hy|**2 / n**2``
+(TM); :attr:`plot_step` plays no part. Arguments as for :meth:`neff`.
+The interpreter lock is released while the shares are computed.
+
+Raises:
+    Exception: (the base class itself) when the mode does not exist,
+        with the message of :meth:`neff`.
+    TypeError, OverflowError, ValueError: as for :meth:`neff`.
+    KeyboardInterrupt: Ctrl-C (a pending signal) stops the computation
+        (on CPython; on PyPy it arrives when the call returns).)doc";
+inline constexpr const char* MultiLayer_dispersion =
+    "dispersion($self, omegas, polarization=None)\n--\n\n"
+    R"doc(Effective index, group index and GVD of every guided mode over many omegas.
+
+``omegas`` is any sequence of floats (a list, a tuple, a NumPy array).
+Row m of each table of the result is mode m, column i is
+``omegas[i]``; NaN where mode m is not guided there. The neff column at
+``omegas[i]`` equals ``modes(omegas[i])``; the group index equals
+:meth:`group_index`; ``gvd`` is d^2 beta / d omega^2 in the unit of
+the thicknesses (see the README for beta_2 and D). The omegas are
+shared out over the machine's cores with the interpreter lock
+released.
+
+Raises:
+    ValueError: as for :meth:`neff`, for the stack or for any of the
+        omegas (the message names the entry: "omegas[3]: omega must
+        be finite and non-negative, not nan").
+    TypeError: ``omegas`` not a sequence of floats (a string included,
+        or an item with a non-zero imaginary part), a ``polarization``
+        that is not a :class:`Polarization`.
+    KeyboardInterrupt: Ctrl-C (a pending signal) stops the sweep
+        (on CPython; on PyPy it arrives when the call returns).)doc";
 inline constexpr const char* IndexData =
     ""
     R"doc(The index profile returned by :meth:`MultiLayer.index`.
@@ -183,5 +260,25 @@ inline constexpr const char* FieldData_Hy =
 inline constexpr const char* FieldData_Hz =
     ""
     R"doc(Magnetic field along z divided by Z0 (zero for TM).)doc";
+inline constexpr const char* DispersionData =
+    ""
+    R"doc(The result of :meth:`MultiLayer.dispersion`.
+
+Not constructible; pickles and copies. ``neff``, ``group_index`` and ``gvd`` are lists of rows,
+one per mode number, each row one value per omega (NaN where that mode is
+not guided); ``numpy.asarray(data.gvd)`` is the 2-D array (modes x omegas).
+Each attribute read returns new lists.)doc";
+inline constexpr const char* DispersionData_omega =
+    ""
+    R"doc(The vacuum wavenumbers given, in order.)doc";
+inline constexpr const char* DispersionData_neff =
+    ""
+    R"doc(Effective index: row m = mode m, column i = omega[i].)doc";
+inline constexpr const char* DispersionData_group_index =
+    ""
+    R"doc(Group index d beta / d omega, laid out as :attr:`neff`.)doc";
+inline constexpr const char* DispersionData_gvd =
+    ""
+    R"doc(d^2 beta / d omega^2 in the unit of the thicknesses, laid out as :attr:`neff`.)doc";
 
 }  // namespace tavrik::python::doc

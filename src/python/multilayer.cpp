@@ -1,14 +1,18 @@
-// MultiLayer(layers): the stack and its settings, and the three computations.
+// MultiLayer(layers): the stack and its settings, and its computations.
 #include "binding.hpp"
 
-#include <charconv>
-#include <cmath>
+#include <optional>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
+#include "dispersion.hpp"
 #include "mode_solver.hpp"
 #include "multilayer.hpp"
+#include "power_fractions.hpp"
+#include "validation.hpp"
 
 namespace tavrik::python {
 
@@ -21,16 +25,17 @@ namespace {
 const char* const new_names[] = {"layers"};
 Signature new_signature("MultiLayer.__new__()", new_names, 1);
 
-// Every computation of one mode takes (omega, polarization=None, mode=None).
+// Every computation of one mode takes (omega, polarization=None, mode=None);
+// modes() the first two, dispersion() a sequence of omegas instead of one.
 const char* const mode_names[] = {"omega", "polarization", "mode"};
 Signature neff_signature("MultiLayer.neff()", mode_names, 1);
 Signature field_signature("MultiLayer.field()", mode_names, 1);
 Signature group_index_signature("MultiLayer.group_index()", mode_names, 1);
-
-const char* const sweep_names[] = {"omegas", "polarization"};
-Signature dispersion_signature("MultiLayer.dispersion()", sweep_names, 1);
+Signature power_fractions_signature("MultiLayer.power_fractions()", mode_names, 1);
 const char* const modes_names[] = {"omega", "polarization"};
 Signature modes_signature("MultiLayer.modes()", modes_names, 1);
+const char* const sweep_names[] = {"omegas", "polarization"};
+Signature dispersion_signature("MultiLayer.dispersion()", sweep_names, 1);
 
 PyObject* multilayer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
@@ -94,30 +99,65 @@ PyObject* search_failure(const std::string& message) {
     return nullptr;
 }
 
-// The common body of the computations of one mode: fit the call, check and
-// borrow the receiver, convert omega, polarization and mode in that order, run
-// `compute` on the record, and hand its value to `to_python`; a returned
-// message (an orderly failure of the search) is raised as Exception.
-template <class Compute, class ToPython>
+// How a computation treats the interpreter lock. The specified computations
+// (neff, field) hold it and read the receiver in place; the later ones copy the
+// stack, let the receiver go and run without the lock, taking it back briefly
+// to look for pending signals (ReleasedLock::poll_signals).
+enum class Lock { held, released };
+
+template <class T>
+struct is_search_result : std::false_type {};
+template <class T>
+struct is_search_result<std::variant<T, std::string>> : std::true_type {};
+
+// A returned message (an orderly failure of the search) is raised as
+// Exception; any other value goes to `to_python`.
+template <class Result, class ToPython>
+PyObject* deliver(Result&& result, ToPython& to_python) {
+    if constexpr (is_search_result<std::decay_t<Result>>::value) {
+        if (auto* message = std::get_if<std::string>(&result)) return search_failure(*message);
+        return to_python(std::move(std::get<0>(result)));
+    } else {
+        return to_python(std::move(result));
+    }
+}
+
+// The common body of the computations of one mode (and of modes(), whose
+// missing third argument reads as mode 0): fit the call, check and borrow the
+// receiver, convert omega, polarization and mode in that order, refuse input
+// without physical meaning, run `compute` on the record (in place with the
+// lock held, or on a copy without it) and hand its value to `to_python`.
+template <Lock lock, class Compute, class ToPython>
 PyObject* mode_call(const Signature& signature, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, Compute compute, ToPython to_python) {
     return guarded([&]() -> PyObject* {
         const Arguments arg = fit_fastcall(signature, args, nargs, kwnames);
         auto& cell = cell_of<MultiLayer>(self);
-        SharedAccess access(cell.borrow);
+        std::optional<SharedAccess> access(std::in_place, cell.borrow);
         const double omega = to_double(arg[0], "omega");
         const Polarization polarization = to_polarization(arg[1], "polarization");
         const std::uint32_t mode = to_mode(arg[2], "mode");
         require_meaning(cell.value.layers, omega);
-        const CancelCheck cancel{poll_signals, nullptr};
-        auto result = compute(cell.value, omega, polarization, mode, cancel);
-        if (auto* message = std::get_if<std::string>(&result)) return search_failure(*message);
-        return to_python(std::move(std::get<0>(result)));
+        if constexpr (lock == Lock::held) {
+            const CancelCheck cancel{poll_signals, nullptr};
+            return deliver(compute(cell.value, omega, polarization, mode, cancel), to_python);
+        } else {
+            const MultiLayer record = cell.value;
+            access.reset();
+            auto result = [&] {
+                ReleasedLock released;
+                const CancelCheck cancel{ReleasedLock::poll_signals, &released};
+                return compute(record, omega, polarization, mode, cancel);
+            }();
+            return deliver(std::move(result), to_python);
+        }
     });
 }
 
+PyObject* new_float_list(const std::vector<double>& values) { return list_from(values, PyFloat_FromDouble); }
+
 PyObject* multilayer_neff(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return mode_call(
+    return mode_call<Lock::held>(
         neff_signature, self, args, nargs, kwnames,
         [](const MultiLayer& record, double omega, Polarization polarization, std::uint32_t mode,
            const CancelCheck& cancel) { return neff(record, omega, polarization, mode, cancel); },
@@ -133,120 +173,77 @@ PyObject* multilayer_index(PyObject* self, PyObject*) {
 }
 
 PyObject* multilayer_field(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return mode_call(
+    return mode_call<Lock::held>(
         field_signature, self, args, nargs, kwnames,
         [](const MultiLayer& record, double omega, Polarization polarization, std::uint32_t mode,
            const CancelCheck& cancel) { return field(record, omega, polarization, mode, cancel); },
         [](FieldData&& data) { return new_field_data(std::move(data)); });
 }
 
-// The shortest text that reads back as the same double.
-std::string repr_double(double value) {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
-}
-
-// The mode count is certified only for a stack the oscillation theorem
-// applies to: ValueError naming the first layer or value that is not.
-void require_certifiable(const Layers& layers, double omega) {
-    if (!(std::isfinite(omega) && omega >= 0.0))
-        raise(PyExc_ValueError, "omega must be finite and non-negative, not " + repr_double(omega));
-    for (std::size_t j = 0; j < layers.size(); ++j) {
-        const Layer& layer = layers[j];
-        const std::string name = "layer " + std::to_string(j);
-        if (!(std::isfinite(layer.n) && layer.n > 0.0))
-            raise(PyExc_ValueError, name + ": n must be finite and positive, not " + repr_double(layer.n));
-        const bool inner = j > 0 && j + 1 < layers.size();
-        if (inner && !(std::isfinite(layer.d) && layer.d >= 0.0))
-            raise(PyExc_ValueError,
-                  name + ": d must be finite and non-negative, not " + repr_double(layer.d));
-        // The walk forms (n omega)^2 - beta^2 with beta up to max(n) omega.
-        const double n_omega = layer.n * omega;
-        if (!std::isfinite(2.0 * n_omega * n_omega))
-            raise(PyExc_ValueError, name + ": n * omega too large, " + repr_double(n_omega));
-    }
-}
-
 PyObject* multilayer_modes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&] {
-        const Arguments arg = fit_fastcall(modes_signature, args, nargs, kwnames);
-        Layers layers;
-        double omega = 0.0;
-        Polarization polarization = Polarization::TE;
-        {
-            auto& cell = cell_of<MultiLayer>(self);
-            SharedAccess access(cell.borrow);
-            omega = to_double(arg[0], "omega");
-            polarization = to_polarization(arg[1], "polarization");
-            layers = cell.value.layers;
-        }
-        require_certifiable(layers, omega);
-        std::vector<double> betas;
-        {
-            ReleasedLock lock;
-            const CancelCheck cancel{ReleasedLock::poll_signals, &lock};
-            betas = guided_betas(layers, omega, polarization, cancel);
-        }
-        Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(betas.size())));
-        if (!list) throw PythonError{};
-        for (std::size_t k = 0; k < betas.size(); ++k) {
-            PyObject* neff = PyFloat_FromDouble(betas[k] / omega);
-            if (neff == nullptr) throw PythonError{};
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), neff);
-        }
-        return list.release();
-    });
+    return mode_call<Lock::released>(
+        modes_signature, self, args, nargs, kwnames,
+        [](const MultiLayer& record, double omega, Polarization polarization, std::uint32_t,
+           const CancelCheck& cancel) {
+            std::vector<double> neffs = guided_betas(record.layers, omega, polarization, cancel);
+            for (double& value : neffs) value /= omega;
+            return neffs;
+        },
+        new_float_list);
 }
 
 PyObject* multilayer_group_index(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return mode_call(
+    return mode_call<Lock::released>(
         group_index_signature, self, args, nargs, kwnames,
         [](const MultiLayer& record, double omega, Polarization polarization, std::uint32_t mode,
-           const CancelCheck& cancel) {
-            require_certifiable(record.layers, omega);
-            return group_index(record.layers, omega, polarization, mode, cancel);
-        },
+           const CancelCheck& cancel) { return group_index(record.layers, omega, polarization, mode, cancel); },
         PyFloat_FromDouble);
 }
 
+PyObject* multilayer_power_fractions(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
+    return mode_call<Lock::released>(
+        power_fractions_signature, self, args, nargs, kwnames,
+        [](const MultiLayer& record, double omega, Polarization polarization, std::uint32_t mode,
+           const CancelCheck& cancel) { return power_fractions(record.layers, omega, polarization, mode, cancel); },
+        new_float_list);
+}
+
 // The sweep copies the layers and the omegas, then runs on every core with
-// the interpreter lock released; Ctrl-C is polled by taking it back briefly.
+// the interpreter lock released. The stack is judged once, then every omega
+// as a single one is, the message naming its entry.
 PyObject* multilayer_dispersion(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         const Arguments arg = fit_fastcall(dispersion_signature, args, nargs, kwnames);
         Layers layers;
+        std::vector<double> omegas;
+        Polarization polarization = Polarization::TE;
         {
             auto& cell = cell_of<MultiLayer>(self);
             SharedAccess access(cell.borrow);
+            omegas = to_doubles(arg[0], "omegas");
+            polarization = to_polarization(arg[1], "polarization");
             layers = cell.value.layers;
         }
-        const std::vector<double> omegas = to_doubles(arg[0], "omegas");
-        const Polarization polarization = to_polarization(arg[1], "polarization");
+        require_meaning(layers, 0.0);
+        for (std::size_t i = 0; i < omegas.size(); ++i) {
+            if (const auto problem = stack_problem(layers, omegas[i])) {
+                raise(PyExc_ValueError, "omegas[" + std::to_string(i) + "]: " + *problem);
+            }
+        }
         DispersionTable table;
-        for (double omega : omegas) require_certifiable(layers, omega);
         {
-            ReleasedLock lock;
-            const CancelCheck cancel{ReleasedLock::poll_signals, &lock};
+            ReleasedLock released;
+            const CancelCheck cancel{ReleasedLock::poll_signals, &released};
             table = dispersion_table(layers, omegas, polarization, cancel);
         }
         return new_dispersion_data(std::move(table));
     });
 }
 
-const char* const modes_doc =
-    "modes($self, omega, polarization=None)\n--\n\n"
-    "The effective index of every guided mode of one polarization, in\n"
-    "descending order: entry k is mode k of neff(omega, polarization, k).\n\n"
-    "Each value is the root of the dispersion relation to full double\n"
-    "precision (the propagation constant beta = neff * omega is the double\n"
-    "nearest the root of the stack's mode condition), whatever the unit of\n"
-    "length. Arguments are those of neff; polarization defaults to\n"
-    "Polarization.TE. A stack without a guided mode gives an empty list.\n"
-    "The interpreter lock is released while the modes are computed.\n\n"
-    "Raises ValueError for a stack whose modes cannot be certified (an index\n"
-    "that is not finite and positive, an inner thickness that is negative or\n"
-    "not finite, omega negative or not finite), TypeError as neff.";
+PyCFunction fastcall(PyObject* (*method)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(method));
+}
 
 PyTypeObject* create_multilayer_type() {
     static PyGetSetDef getset[] = {
@@ -254,36 +251,20 @@ PyTypeObject* create_multilayer_type() {
         {"plot_step", get_plot_step, set_plot_step, doc::MultiLayer_plot_step, nullptr},
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
+    constexpr int fast = METH_FASTCALL | METH_KEYWORDS;
     static PyMethodDef methods[] = {
-        {"neff", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(multilayer_neff)),
-         METH_FASTCALL | METH_KEYWORDS, doc::MultiLayer_neff},
+        {"neff", fastcall(multilayer_neff), fast, doc::MultiLayer_neff},
         {"index", multilayer_index, METH_NOARGS, doc::MultiLayer_index},
-        {"field", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(multilayer_field)),
-         METH_FASTCALL | METH_KEYWORDS, doc::MultiLayer_field},
+        {"field", fastcall(multilayer_field), fast, doc::MultiLayer_field},
+        {"modes", fastcall(multilayer_modes), fast, doc::MultiLayer_modes},
+        {"group_index", fastcall(multilayer_group_index), fast, doc::MultiLayer_group_index},
+        {"power_fractions", fastcall(multilayer_power_fractions), fast, doc::MultiLayer_power_fractions},
+        {"dispersion", fastcall(multilayer_dispersion), fast, doc::MultiLayer_dispersion},
         {"__reduce__", multilayer_reduce, METH_NOARGS, nullptr},
-        {"group_index", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(multilayer_group_index)),
-         METH_FASTCALL | METH_KEYWORDS,
-         "group_index($self, omega, polarization=None, mode=None)\n--\n\n"
-         "The group index n_g = d beta / d omega of mode `mode` (0 = highest neff) at the\n"
-         "vacuum wavenumber `omega`, for TE (default) or TM, with the layers' indices\n"
-         "independent of omega. Exact: the derivative of the dispersion relation at the\n"
-         "mode's exact propagation constant, not a difference quotient.\n"
-         "Raises Exception (\"Mode m not found. ...\") for a mode that is not guided."},
-        {"dispersion", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(multilayer_dispersion)),
-         METH_FASTCALL | METH_KEYWORDS,
-         "dispersion($self, omegas, polarization=None)\n--\n\n"
-         "neff, group index and GVD (d^2 beta / d omega^2, in the unit of the thicknesses)\n"
-         "of every guided mode at every vacuum wavenumber of the sequence `omegas`, as a\n"
-         "DispersionData: row m of each table is mode m, column i is omegas[i], NaN where\n"
-         "mode m is not guided. The omegas are shared out over the machine's cores with\n"
-         "the interpreter lock released; Ctrl-C interrupts the sweep."},
-        {"modes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(multilayer_modes)),
-         METH_FASTCALL | METH_KEYWORDS, modes_doc},
         {nullptr, nullptr, 0, nullptr},
     };
-    for (Signature* signature :
-         {&new_signature, &neff_signature, &field_signature, &modes_signature, &group_index_signature,
-          &dispersion_signature}) {
+    for (Signature* signature : {&new_signature, &neff_signature, &field_signature, &modes_signature,
+                                 &group_index_signature, &power_fractions_signature, &dispersion_signature}) {
         intern(*signature);
     }
     return create_class<MultiLayer>({

@@ -183,7 +183,10 @@ class MultiLayer:
             OverflowError: ``mode`` negative or beyond 32 bits.
             ValueError: a stack or ``omega`` without physical meaning: an
                 index not finite and positive, an inner thickness not finite
-                and non-negative, ``omega`` not finite and non-negative.
+                and non-negative, ``omega`` not finite and non-negative, or,
+                where the stack guides, n * omega so large that its square
+                overflows (the message names the layer and the value:
+                "layers[1]: ...").
             KeyboardInterrupt: Ctrl-C (a pending signal) stops the search
                 (on CPython; on PyPy it arrives when the call returns).
             PanicException: (a ``BaseException``) internal fault, such as an
@@ -202,11 +205,7 @@ class MultiLayer:
         nothing is kept between calls.
 
         Raises:
-            ValueError: the mode count cannot be certified: an index that is
-                not finite and positive, an inner thickness that is negative
-                or not finite, ``omega`` negative or not finite, or n * omega
-                too large (the message names the layer and the value).
-            TypeError: as for :meth:`neff`.
+            TypeError, ValueError: as for :meth:`neff`.
             KeyboardInterrupt: Ctrl-C (a pending signal) stops the computation
                 (on CPython; on PyPy it arrives when the call returns).
         """
@@ -236,6 +235,14 @@ class MultiLayer:
         jumps at interfaces). Magnetic components are divided by the vacuum
         impedance Z0.
 
+        The field is that of the exact root of the mode condition (the mode of
+        ``modes(omega, polarization)[mode]``); its partial-wave amplitudes are
+        the null vector of the interface conditions, so cores coupled through
+        thick barriers get fields as accurate as the propagation constant
+        allows. Modes whose splitting lies below double precision (cores far
+        apart) get distinct fields that are orthogonal in power; which
+        combination of the cores each one is, the doubles cannot decide.
+
         Raises:
             Exception: (the base class itself) when the mode does not exist,
                 with the message of :meth:`neff`.
@@ -255,16 +262,15 @@ class MultiLayer:
         (no material dispersion). Exact: the derivative of the dispersion
         relation, implicitly differentiated at the mode's propagation constant
         (the root found to full double precision), not a difference quotient.
+        The layers are copied and the interpreter lock is released while it
+        is computed.
 
         Raises:
             Exception: (the base class itself) when the mode is not guided,
                 with the message of :meth:`neff`.
-            ValueError: a stack or ``omega`` for which the modes cannot be
-                certified (an index that is not finite and positive, an inner
-                thickness that is negative or not finite, ``omega`` negative
-                or not finite).
-            TypeError, OverflowError: as for :meth:`neff`.
-            KeyboardInterrupt: Ctrl-C (a pending signal) stops the solver.
+            TypeError, OverflowError, ValueError: as for :meth:`neff`.
+            KeyboardInterrupt: Ctrl-C (a pending signal) stops the solver
+                (on CPython; on PyPy it arrives when the call returns).
         """
     def dispersion(self, omegas: Sequence[float], polarization: Polarization | None = None) -> DispersionData:
         """Effective index, group index and GVD of every guided mode over many omegas.
@@ -279,10 +285,33 @@ class MultiLayer:
         released.
 
         Raises:
-            ValueError: as for :meth:`group_index`, for any of the omegas.
-            TypeError: ``omegas`` not a sequence of floats (a string included),
-                a ``polarization`` that is not a :class:`Polarization`.
-            KeyboardInterrupt: Ctrl-C (a pending signal) stops the sweep.
+            ValueError: as for :meth:`neff`, for the stack or for any of the
+                omegas (the message names the entry: "omegas[3]: omega must
+                be finite and non-negative, not nan").
+            TypeError: ``omegas`` not a sequence of floats (a string included,
+                or an item with a non-zero imaginary part), a ``polarization``
+                that is not a :class:`Polarization`.
+            KeyboardInterrupt: Ctrl-C (a pending signal) stops the sweep
+                (on CPython; on PyPy it arrives when the call returns).
+        """
+    def power_fractions(
+        self, omega: float, polarization: Polarization | None = None, mode: int | None = None
+    ) -> list[float]:
+        """The share of one guided mode's power flow along z in each layer.
+
+        One float per layer in layer order, the two outer half-spaces
+        integrated out to infinity; the shares sum to 1. They are exact
+        integrals of the mode's closed-form field at the exact root of its
+        mode condition, weighted by ``|Ey|**2`` (TE) or ``|Hy|**2 / n**2``
+        (TM); :attr:`plot_step` plays no part. Arguments as for :meth:`neff`.
+        The interpreter lock is released while the shares are computed.
+
+        Raises:
+            Exception: (the base class itself) when the mode does not exist,
+                with the message of :meth:`neff`.
+            TypeError, OverflowError, ValueError: as for :meth:`neff`.
+            KeyboardInterrupt: Ctrl-C (a pending signal) stops the computation
+                (on CPython; on PyPy it arrives when the call returns).
         """
 
 @final
@@ -337,7 +366,7 @@ class FieldData:
 class DispersionData:
     """The result of :meth:`MultiLayer.dispersion`.
 
-    Not constructible. ``neff``, ``group_index`` and ``gvd`` are lists of rows,
+    Not constructible; pickles and copies. ``neff``, ``group_index`` and ``gvd`` are lists of rows,
     one per mode number, each row one value per omega (NaN where that mode is
     not guided); ``numpy.asarray(data.gvd)`` is the 2-D array (modes x omegas).
     Each attribute read returns new lists.

@@ -1,10 +1,12 @@
 """Helpers shared by the Python tests: the fault class, a catalogue of awkward
-argument objects, the three-layer slab's dispersion relation as an independent
-oracle, and the continuity check of a mode's fields at its interfaces."""
+argument objects, the three-layer slab's modes from the independent reference
+(reference.py), and the continuity check of a mode's fields at its interfaces."""
 
 import bisect
-import math
 
+import mpmath
+
+import reference
 from tavrik import Layer, MultiLayer, Polarization
 
 
@@ -153,33 +155,12 @@ def all_modes(multilayer, omega, polarization):
             return modes, str(error)
 
 
-def slab_mismatch(beta, omega, n0, n1, n2, d, polarization, m):
-    """k d - atan(p0/k) - atan(p2/k) - m*pi, zero at the m-th guided mode."""
-    k = math.sqrt(max((n1 * omega) ** 2 - beta**2, 0.0))
-    g0 = math.sqrt(max(beta**2 - (n0 * omega) ** 2, 0.0))
-    g2 = math.sqrt(max(beta**2 - (n2 * omega) ** 2, 0.0))
-    if polarization is Polarization.TM:
-        g0 *= (n1 / n0) ** 2
-        g2 *= (n1 / n2) ** 2
-    return k * d - math.atan2(g0, k) - math.atan2(g2, k) - m * math.pi
-
-
 def slab_modes(omega, n0, n1, n2, d, polarization):
-    """The propagation constants of the slab n0 | n1, d | n2, by bisection."""
-    lo, hi = max(n0, n2) * omega, n1 * omega
-    betas = []
-    m = 0
-    while slab_mismatch(lo, omega, n0, n1, n2, d, polarization, m) > 0:
-        a, b = lo, hi  # mismatch decreases with beta: positive at a, negative at b
-        for _ in range(200):
-            mid = 0.5 * (a + b)
-            if slab_mismatch(mid, omega, n0, n1, n2, d, polarization, m) > 0:
-                a = mid
-            else:
-                b = mid
-        betas.append(0.5 * (a + b))
-        m += 1
-    return betas
+    """The propagation constants of the slab n0 | n1, d | n2, mode 0 first: the
+    closed-form relation's roots at 30 digits (reference.py), as floats."""
+    with mpmath.workdps(30):
+        roots = reference.slab_roots([(n0, 0.0), (n1, d), (n2, 0.0)], omega, polarization == Polarization.TE)
+        return [float(beta) for beta in roots]
 
 
 # ---- continuity of a mode at its interfaces -------------------------------------------

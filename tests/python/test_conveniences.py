@@ -11,7 +11,7 @@ import re
 import pytest
 
 import tavrik
-from tavrik import BackEnd, FieldData, IndexData, Layer, MultiLayer, Polarization
+from tavrik import BackEnd, DispersionData, FieldData, IndexData, Layer, MultiLayer, Polarization
 from support import PanicException, stack
 
 SOI = [(1.0, 1.0), (3.476, 0.22), (1.444, 1.0)]
@@ -57,6 +57,13 @@ def test_results_copy_bit_for_bit(clone):
     assert bits(profile_twin.x) == bits(profile.x) and bits(profile_twin.n) == bits(profile.n)
     for name in ("x", "Ex", "Ey", "Ez", "Hx", "Hy", "Hz"):
         assert bits(getattr(field_twin, name)) == bits(getattr(field, name)), name
+    # One mode at the first omega, three at the second: the rows carry NaN.
+    table = stack([(1.0, 0.0), (1.5, 1.0), (1.0, 0.0)]).dispersion([1.0, 2 * math.pi])
+    table_twin = clone(table)
+    assert type(table_twin) is DispersionData and len(table.neff) == 3
+    assert bits(table_twin.omega) == bits(table.omega)
+    for name in ("neff", "group_index", "gvd"):
+        assert [bits(row) for row in getattr(table_twin, name)] == [bits(row) for row in getattr(table, name)]
 
 
 @pytest.mark.parametrize(
@@ -68,6 +75,10 @@ def test_results_copy_bit_for_bit(clone):
         (lambda: IndexData._rebuild([0.0]), TypeError),
         (lambda: FieldData._rebuild([0.0], [1j], [1j], [1j], [1j], [1j], []), ValueError),
         (lambda: FieldData._rebuild([0.0], [1j], [1j], [1j], [1j], [1j], [object()]), TypeError),
+        (lambda: DispersionData._rebuild([1.0], [[1.2]], [[1.3]], [[0.1, 0.2]]), ValueError),
+        (lambda: DispersionData._rebuild([1.0], [[1.2]], [[1.3]], []), ValueError),
+        (lambda: DispersionData._rebuild([1.0], [[1.2]], [[1.3]], [["a"]]), TypeError),
+        (lambda: DispersionData._rebuild([1.0], [[1.2]], [[1.3]], ([0.1],)), TypeError),
     ],
 )
 def test_rebuilding_a_result_checks_its_parts(call, error):

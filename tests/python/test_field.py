@@ -1,5 +1,10 @@
+import bisect
+import math
+import random
+
 import pytest
 
+import reference
 from tavrik import FieldData, IndexData, Layer, MultiLayer, Polarization
 from support import PanicException, assert_continuous
 
@@ -224,3 +229,71 @@ def test_leak_round(assert_no_growth):
                 pass
 
     assert_no_growth(body, rounds=30, warmup=5)
+
+
+# ---- modes of coupled guides, against physics ------------------------------
+
+OMEGA_155 = 2 * math.pi / 1.55
+
+
+def coupled_cores(gap, outer=2.0):
+    stack = MultiLayer([Layer(1.444, outer), Layer(3.476, 0.5), Layer(1.444, gap), Layer(3.476, 0.5), Layer(1.444, outer)])
+    stack.plot_step = 0.0625  # a grid symmetric about the middle of the gap
+    return stack
+
+
+def cross_power(a, b):
+    s = [ex * hy.conjugate() - ey * hx.conjugate() for ex, ey, hx, hy in zip(a.Ex, a.Ey, b.Hx, b.Hy)]
+    return abs(power_integral_of(s, a.x))
+
+
+def power_integral_of(s, x):
+    return (x[1] - x[0]) * (sum(s) - 0.5 * (s[0] + s[-1]))
+
+
+@pytest.mark.parametrize("polarization", [TE, TM])
+@pytest.mark.parametrize("gap, symmetric_within", [(1.0, 1e-6), (2.0, 1e-2), (5.0, None), (10.0, None)])
+def test_supermodes_of_coupled_cores(gap, symmetric_within, polarization):
+    # Two identical cores: the supermodes are even and odd, so |psi| is the same
+    # at mirrored positions. Where the splitting is below double precision
+    # (gaps 5 and 10) the two modes share one beta; they must still be two
+    # orthogonal fields of unit power, not one field twice.
+    stack = coupled_cores(gap)
+    fields = [stack.field(OMEGA_155, polarization, mode) for mode in (0, 1)]
+    name = "Ey" if polarization == TE else "Hy"
+    for field in fields:
+        assert abs(power_integral(field)) == pytest.approx(1.0, abs=1e-12)
+        psi = getattr(field, name)
+        scale = max(abs(v) for v in psi)
+        if symmetric_within is not None:
+            mirror = {round(x * 16): v for x, v in zip(field.x, psi)}
+            pairs = [(v, mirror.get(round((1.0 + gap - x) * 16))) for x, v in zip(field.x, psi)]
+            assert max(abs(abs(v) - abs(w)) for v, w in pairs if w is not None) < symmetric_within * scale
+    assert cross_power(fields[0], fields[1]) < 1e-6
+    assert cross_power(fields[1], fields[0]) < 1e-6
+    a, b = (getattr(f, name) for f in fields)
+    assert max(abs(u - v) for u, v in zip(a, b)) > 0.5 * max(abs(u) for u in a)
+
+
+@pytest.mark.parametrize("case", range(6))
+def test_fields_of_random_stacks_match_a_high_precision_reference(case):
+    # Films with barriers between them, where carrying a field from layer 0
+    # alone loses up to e^(kappa d) in relative precision.
+    rng = random.Random(case)
+    layers = [(rng.uniform(1.0, 1.6), 2.0)]
+    layers += [(rng.uniform(1.7, 3.5), rng.uniform(0.05, 0.6)) for _ in range(rng.randint(2, 4))]
+    layers += [(rng.uniform(1.0, 1.6), 2.0)]
+    omega = rng.uniform(4.0, 8.0)
+    polarization = rng.choice([TE, TM])
+    stack = MultiLayer([Layer(n, d) for n, d in layers])
+    stack.plot_step = 0.01
+    modes = stack.modes(omega, polarization)
+    for mode in range(min(len(modes), 2)):
+        field = stack.field(omega, polarization, mode)
+        psi = field.Ey if polarization == TE else field.Hy
+        xs = field.x[::17]
+        expected = reference.sampled(layers, omega, polarization == TE, modes[mode], xs)
+        got = psi[::17]
+        scale = sum(g * r.conjugate() for g, r in zip(got, expected)) / sum(abs(r) ** 2 for r in expected)
+        error = max(abs(g - scale * r) for g, r in zip(got, expected))
+        assert error < 1e-11 * max(abs(g) for g in got), (case, mode)

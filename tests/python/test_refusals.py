@@ -35,14 +35,39 @@ def with_layer(i, n=None, d=None):
         (stack(SOI), -1e-9, "omega must be finite and non-negative, not -0.000000001"),
         # the first problem, layers in order before omega
         (stack([(1.0, 1.0), (3.5, -1.0), (-1.0, 1.0)]), NAN, "layers[1]: the thickness of an inner layer must be finite and non-negative, not -1"),
+        # a guiding stack whose largest n omega squares to infinity
+        (stack(SOI), 1e200, "layers[1]: the refractive index times omega is too large, its square overflows a double (n = 3.476)"),
+        (stack(SOI), 3e153, "layers[1]: the refractive index times omega is too large, its square overflows a double (n = 3.476)"),
     ],
 )
-@pytest.mark.parametrize("method", ["neff", "field"])
+@pytest.mark.parametrize("method", ["neff", "field", "modes", "group_index", "power_fractions", "dispersion"])
 def test_meaningless_input_is_a_value_error(multilayer, omega, message, method):
     for polarization in (Polarization.TE, Polarization.TM):
         with pytest.raises(ValueError) as info:
-            getattr(multilayer, method)(omega, polarization)
+            if method == "dispersion":
+                multilayer.dispersion([1.0, omega], polarization)
+            else:
+                getattr(multilayer, method)(omega, polarization)
+        # A sweep judges the stack once, then names the omega whose problem it is.
+        if method == "dispersion" and (message.startswith("omega") or "overflows" in message):
+            message = "omegas[1]: " + message
         assert type(info.value) is ValueError and info.value.args == (message,)
+
+
+def test_a_stack_that_guides_nothing_keeps_its_answer_at_any_omega():
+    # No index above the outer ones: no mode, however large n omega is.
+    for omega in (1e200, 1.7e308):
+        assert all_modes(stack([(1.5, 1.0), (1.0, 0.5), (1.5, 1.0)]), omega, Polarization.TE)[0] == []
+        assert stack([(1.5, 1.0), (1.0, 0.5), (1.5, 1.0)]).modes(omega) == []
+
+
+def test_a_sweep_names_the_bad_omega_and_judges_the_stack_without_one():
+    with pytest.raises(ValueError) as info:
+        stack(SOI).dispersion([4.05, 4.0, NAN])
+    assert info.value.args == ("omegas[2]: omega must be finite and non-negative, not NaN",)
+    with pytest.raises(ValueError) as info:
+        with_layer(1, d=-1.0).dispersion([])
+    assert info.value.args == ("layers[1]: the thickness of an inner layer must be finite and non-negative, not -1",)
 
 
 @pytest.mark.parametrize(
