@@ -134,6 +134,14 @@ flow along z, the integral of Ex*conj(Hy) - Ey*conj(Hx) over x being
 jumps at interfaces). Magnetic components are divided by the vacuum
 impedance Z0.
 
+The field is that of the exact root of the mode condition (the mode of
+``modes(omega, polarization)[mode]``); its partial-wave amplitudes are
+the null vector of the interface conditions, so cores coupled through
+thick barriers get fields as accurate as the propagation constant
+allows. Modes whose splitting lies below double precision (cores far
+apart) get distinct fields that are orthogonal in power; which
+combination of the cores each one is, the doubles cannot decide.
+
 Raises:
     Exception: (the base class itself) when the mode does not exist,
         with the message of :meth:`neff`.

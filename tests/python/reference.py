@@ -34,11 +34,12 @@ def slab_roots(layers, omega, te):
     k0 = mpmath.mpf(omega)
     lo = max(mpmath.mpf(layers[0][0]), mpmath.mpf(layers[2][0])) * k0
     hi = mpmath.mpf(layers[1][0]) * k0
+    top = hi * (1 - mpmath.mpf(10) ** (10 - mpmath.mp.dps))  # just below hi, where k = 0
     roots = []
     m = 0
     while slab_relation(layers, k0, lo, te, m) > 0:  # -(m+1) pi at hi
         roots.append(mpmath.findroot(lambda b, m=m: slab_relation(layers, k0, b, te, m),
-                                     (lo, hi - mpmath.mpf(10) ** -30), solver="anderson"))
+                                     (lo, top), solver="anderson"))
         m += 1
     return roots
 

@@ -157,8 +157,8 @@ def all_modes(multilayer, omega, polarization):
 
 def slab_modes(omega, n0, n1, n2, d, polarization):
     """The propagation constants of the slab n0 | n1, d | n2, mode 0 first: the
-    closed-form relation's roots at 30 digits (reference.py), as floats."""
-    with mpmath.workdps(30):
+    closed-form relation's roots at 40 digits (reference.py), as floats."""
+    with mpmath.workdps(40):
         roots = reference.slab_roots([(n0, 0.0), (n1, d), (n2, 0.0)], omega, polarization == Polarization.TE)
         return [float(beta) for beta in roots]
 

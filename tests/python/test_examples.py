@@ -108,6 +108,8 @@ def test_plots_are_written_with_the_requested_size(tmp_path, script, args, size)
 def test_group_index_example_converts_gvd_to_the_dispersion_parameter():
     """D = -(lambda / c) d^2 neff / d lambda^2 for fixed layer indices, from a
     second difference of modes() over the wavelength (um, in ps/(nm km))."""
+    pytest.importorskip("matplotlib")  # the example imports it at the top
+    pytest.importorskip("numpy")
     sys.path.insert(0, str(EXAMPLES))
     try:
         from group_index import SPEED_OF_LIGHT, dispersion_parameter
