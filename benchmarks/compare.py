@@ -338,6 +338,17 @@ def fmt_analytic(diff, omega):
 # ---- workloads 1-4: mode searches ---------------------------------------------
 
 
+def every_polarization(omegas, want_all, solve):
+    """solve(omega, pol) for every omega and every entry of POLS: each list
+    whole, or its first mode only."""
+    out = []
+    for omega in omegas:
+        for pol in POLS:
+            modes = solve(omega, pol)
+            out.append(modes if want_all else modes[:1])
+    return out
+
+
 def mode_search_workload(report, timer, key, title, layers, omegas, wavelengths, want_all,
                          pymoosh_subset=None, analytic=True):
     """One search workload over a list of omegas (one for 1-3, 200 for 4), TE and TM.
@@ -446,15 +457,8 @@ def mode_search_workload(report, timer, key, title, layers, omegas, wavelengths,
                                        vs_tavrik=fmt_diff(worst), note=note)
     # photonoxide
     if photonoxide is not None and len(layers) == 3:
-        def run_photonoxide():
-            out = []
-            for omega in omegas:
-                for name, _, _ in POLS:
-                    modes = photonoxide_modes(layers, omega, name)
-                    out.append(modes if want_all else modes[:1])
-            return out
-
-        t_px = timer.median(run_photonoxide)
+        t_px = timer.median(lambda: every_polarization(
+            omegas, want_all, lambda omega, pol: photonoxide_modes(layers, omega, pol[0])))
         theirs = timer.last
         ratios["photonoxide"] = report.row(
             key, "photonoxide", t_px, t_tavrik, modes=str(sum(len(e) for e in theirs)),
@@ -462,15 +466,8 @@ def mode_search_workload(report, timer, key, title, layers, omegas, wavelengths,
             note="slab_modes, exact three-layer solver")
     # brentq
     if analytic and brentq is not None:
-        def run_brentq():
-            out = []
-            for omega in omegas:
-                for _, _, tm in POLS:
-                    modes = brentq_modes(layers, omega, tm)
-                    out.append(modes if want_all else modes[:1])
-            return out
-
-        t_bq = timer.median(run_brentq)
+        t_bq = timer.median(lambda: every_polarization(
+            omegas, want_all, lambda omega, pol: brentq_modes(layers, omega, pol[2])))
         exact = timer.last
         ratios["brentq"] = report.row(
             key, "scipy brentq", t_bq, t_tavrik, modes=str(sum(len(e) for e in exact)),
