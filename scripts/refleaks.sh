@@ -15,11 +15,11 @@ PY=${DBG_PYTHON:-/usr/bin/python3-dbg}
 build=${DBG_BUILD_DIR:-build-dbg}
 case $build in /*) ;; *) build=$root/$build ;; esac
 
-if ! { [ -x "$PY" ] && "$PY" -c "import pytest, hypothesis" 2>/dev/null; }; then
-  echo "== installing the debug interpreter, its headers, pytest and hypothesis"
+if ! { [ -x "$PY" ] && "$PY" -c "import pytest, hypothesis, mpmath" 2>/dev/null; }; then
+  echo "== installing the debug interpreter, its headers, pytest, hypothesis and mpmath"
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3-dbg python3-dev \
-    python3-pytest python3-hypothesis
+    python3-pytest python3-hypothesis python3-mpmath
 fi
 "$PY" -c "import sys; sys.gettotalrefcount()" || { echo "$PY is not a debug interpreter"; exit 1; }
 

@@ -20,9 +20,9 @@ if [ ! -f /usr/include/gtest/gtest.h ]; then
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libgtest-dev
 fi
-if ! "$PY" -c "import pytest, hypothesis" 2>/dev/null; then
-  echo "== installing pytest and hypothesis"
-  "$PY" -m pip install -q --disable-pip-version-check "pytest>=7" "hypothesis>=6"
+if ! "$PY" -c "import pytest, hypothesis, mpmath" 2>/dev/null; then
+  echo "== installing pytest, hypothesis and mpmath"
+  "$PY" -m pip install -q --disable-pip-version-check "pytest>=7" "hypothesis>=6" "mpmath>=1.2"
 fi
 
 echo "== sanitized build in $build"
