@@ -266,7 +266,7 @@ FieldResult field(const MultiLayer& multilayer, double omega, Polarization polar
     NeffResult solved = neff(multilayer, omega, polarization, mode, cancel);
     if (std::string* message = std::get_if<std::string>(&solved)) return std::move(*message);
     // Only the transfer-matrix method supplies the layer amplitudes.
-    if (static_cast<std::uint8_t>(multilayer.backend) == 0) fail("Not implemented yet");
+    if (static_cast<std::uint8_t>(multilayer.backend) == 0) fail_not_implemented();
 
     const Layers& layers = multilayer.layers;
     const double beta = std::get<double>(solved) * omega;

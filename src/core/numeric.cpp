@@ -34,7 +34,7 @@ std::vector<double> cumsum(std::span<const double> values) {
 }
 
 Complex integrate_trapezoid(std::span<const Complex> y, std::span<const double> x) {
-    if (y.size() != x.size()) fail("The length of the input vectors must be the same");
+    if (y.size() != x.size()) fail_length_mismatch();
     const Complex first = at(y, 0);
     const double x1 = at(x, 1);
     const double dx = x1 - x[0];
