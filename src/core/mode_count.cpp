@@ -1,12 +1,14 @@
 #include "mode_count.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <map>
 #include <numbers>
 
 #include "fault.hpp"
+#include "roots.hpp"
 
 namespace tavrik {
 
@@ -117,9 +119,11 @@ double PruferWalk::rest() const {
     return std::atan2(-(u + v / s), u - v / s);
 }
 
-double PruferWalk::mismatch(std::size_t m) const {
-    return (half_turns - static_cast<double>(m)) * pi + rest();
+double mismatch(double half_turns, double rest, std::size_t m) {
+    return (half_turns - static_cast<double>(m)) * pi + rest;
 }
+
+double PruferWalk::mismatch(std::size_t m) const { return detail::mismatch(half_turns, rest(), m); }
 
 PruferWalk prufer_walk(std::span<const Layer> layers, double omega, double beta,
                        Polarization pol) {
@@ -287,6 +291,7 @@ constexpr unsigned poll_every = 16;
 // practice a mode takes well under 20 steps. This only bounds hostile input.
 constexpr int max_refine_steps = 5000;
 
+
 // Everything learnt about the count along beta: for each count seen, the
 // lowest and highest beta where it was seen, with the walk's angle there (NaN
 // where no walk was made). The count is non-increasing in beta, so the
@@ -297,14 +302,20 @@ struct Probe {
     double half_turns = std::numeric_limits<double>::quiet_NaN();
     double rest = std::numeric_limits<double>::quiet_NaN();
     bool walked() const { return !std::isnan(rest); }
-    // theta_end - theta_R - m*pi, as in PruferWalk::mismatch.
-    double mismatch(std::size_t m) const {
-        return (half_turns - static_cast<double>(m)) * detail::pi + rest;
-    }
+    double mismatch(std::size_t m) const { return detail::mismatch(half_turns, rest, m); }
 };
 
 Probe probe_of(double beta, const detail::PruferWalk& w) {
     return Probe{beta, w.half_turns, w.rest()};
+}
+
+// The mismatch of mode m at a probe, with the sign its count gives it: a value
+// rounded to the wrong side (or to zero on the side above) is replaced by the
+// smallest normal double of the right sign.
+double signed_mismatch(const Probe& p, std::size_t m, bool above) {
+    const double f = p.mismatch(m);
+    if (above) return f > 0.0 ? f : std::numeric_limits<double>::min();
+    return f <= 0.0 ? f : -std::numeric_limits<double>::min();
 }
 
 struct CountSpan {
@@ -396,76 +407,22 @@ public:
         if (!b.walked()) b = walk_probe(b.beta);
         if (!(a.beta < b.beta) || !a.walked() || !b.walked())
             return a.beta + 0.5 * (b.beta - a.beta);
-        // f with the sign the count gives it.
-        auto signed_f = [&](const Probe& p, bool above) {
-            const double f = p.mismatch(m);
-            if (above) return f > 0.0 ? f : std::numeric_limits<double>::min();
-            return f <= 0.0 ? f : -std::numeric_limits<double>::min();
-        };
-        // Brent's notation: b is the latest point, c the other end of the
-        // bracket, a the previous point.
-        double xa = a.beta, fa = signed_f(a, true);
-        double xb = b.beta, fb = signed_f(b, false);
-        double xc = xa, fc = fa;
-        double step = xb - xa, prev_step = step;
-        constexpr double eps = std::numeric_limits<double>::epsilon();
-        for (int iteration = 0; iteration < max_refine_steps; ++iteration) {
-            if ((fb > 0.0) == (fc > 0.0)) {
-                xc = xa;
-                fc = fa;
-                step = prev_step = xb - xa;
-            }
-            if (std::fabs(fc) < std::fabs(fb)) {
-                xa = xb;
-                xb = xc;
-                xc = xa;
-                fa = fb;
-                fb = fc;
-                fc = fa;
-            }
-            const double tol = 2.0 * eps * std::fabs(xb) + 0.5 * refine_tolerance;
-            const double half = 0.5 * (xc - xb);
-            if (std::fabs(half) <= tol || fb == 0.0) break;
-            if (std::fabs(prev_step) >= tol && std::fabs(fa) > std::fabs(fb)) {
-                // Secant or inverse quadratic interpolation, accepted only while
-                // it stays well inside the bracket and keeps converging.
-                const double s = fb / fa;
-                double p = 0.0, q = 0.0;
-                if (xa == xc) {
-                    p = 2.0 * half * s;
-                    q = 1.0 - s;
-                } else {
-                    const double qa = fa / fc, r = fb / fc;
-                    p = s * (2.0 * half * qa * (qa - r) - (xb - xa) * (r - 1.0));
-                    q = (qa - 1.0) * (r - 1.0) * (s - 1.0);
-                }
-                if (p > 0.0)
-                    q = -q;
-                else
-                    p = -p;
-                const double limit =
-                    std::min(3.0 * half * q - std::fabs(tol * q), std::fabs(prev_step * q));
-                if (2.0 * p < limit) {
-                    prev_step = step;
-                    step = p / q;
-                } else {
-                    step = prev_step = half;
-                }
-            } else {
-                step = prev_step = half;
-            }
-            xa = xb;
-            fa = fb;
-            xb += std::fabs(step) > tol ? step : std::copysign(tol, half);
-            const detail::PruferWalk w = walk(xb);
-            if (!w.ok || w.saturated) return xb;  // cannot happen between walked ends
+        // f with the sign the count gives it; NaN where the stack cannot be
+        // walked (which cannot happen between two walked ends).
+        auto f = [&](double beta) {
+            const detail::PruferWalk w = walk(beta);
+            if (!w.ok || w.saturated) return std::numeric_limits<double>::quiet_NaN();
             const std::size_t count = w.count();
-            const Probe p = probe_of(xb, w);
+            const Probe p = probe_of(beta, w);
             known_.record(count, p);
-            fb = signed_f(p, count > m);
-        }
-        const double found = fb == 0.0 ? xb : xb + 0.5 * (xc - xb);
-        return separate(m, found);
+            return signed_mismatch(p, m, count > m);
+        };
+        std::uintmax_t budget = max_refine_steps;
+        const roots::BrentResult r =
+            roots::brent_find_root(f, a.beta, b.beta, signed_mismatch(a, m, true),
+                                   signed_mismatch(b, m, false), refine_tolerance, budget);
+        if (!r.evaluated) return r.b;
+        return separate(m, r.middle());
     }
 
     // Two modes closer than the refinement's tolerance can share its final
