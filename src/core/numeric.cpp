@@ -13,9 +13,10 @@ std::size_t arange_count(double start, double stop, double step) {
     return static_cast<std::size_t>(m);
 }
 
-std::vector<double> arange(double start, double stop, double step) {
+std::vector<double> arange(double start, double stop, double step,
+                           std::size_t bytes_per_sample) {
     const std::size_t count = arange_count(start, stop, step);
-    require_memory(count, sizeof(double));
+    require_memory(count, bytes_per_sample);
     std::vector<double> out;
     out.reserve(count);
     for (std::size_t k = 0; k < count; ++k) out.push_back(arange_at(k, start, step));
