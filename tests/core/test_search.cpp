@@ -17,6 +17,7 @@
 #include "peak_finder.hpp"
 #include "scattering_matrix.hpp"
 #include "search.hpp"
+#include "support.hpp"
 #include "transfer_matrix.hpp"
 
 namespace tavrik {
@@ -24,12 +25,8 @@ namespace {
 
 constexpr double two_pi = 2.0 * std::numbers::pi;
 
-MultiLayer stack(std::vector<Layer> layers, BackEnd backend = BackEnd::Transfer) {
-    MultiLayer m;
-    m.layers = std::move(layers);
-    m.backend = backend;
-    return m;
-}
+using testdata::fault_of;
+using testdata::stack;
 
 std::string message_of(const NeffResult& r) {
     return std::holds_alternative<std::string>(r) ? std::get<std::string>(r) : "(a value)";
@@ -341,19 +338,14 @@ TEST(Search, MessageCountsAreUnsignedDecimals) {
 
 TEST(Search, ImpossibleRangesFault) {
     const MultiLayer slab = stack({{1.0, 0.0}, {1.5, 1.0}, {1.0, 0.0}});
-    const auto fault_of = [](const MultiLayer& m, double omega) -> std::string {
-        try {
-            neff(m, omega, Polarization::TE, 0);
-        } catch (const Fault& f) {
-            return f.what();
-        }
-        return "(no fault)";
+    const auto neff_fault = [](const MultiLayer& m, double omega) {
+        return fault_of([&] { neff(m, omega, Polarization::TE, 0); });
     };
-    EXPECT_EQ(fault_of(stack({}), two_pi), "index out of bounds: the len is 0 but the index is 0");
-    EXPECT_EQ(fault_of(slab, -two_pi), unwrap_message);  // span 0.5 * 2 pi: the count is negative
-    EXPECT_EQ(fault_of(slab, std::nan("")), unwrap_message);
-    EXPECT_EQ(fault_of(slab, INFINITY), unwrap_message);
-    EXPECT_EQ(fault_of(stack({{1.0, 0.0}, {1.5, 1.0}, {1.0, 0.0}}, BackEnd::Scattering), -two_pi),
+    EXPECT_EQ(neff_fault(stack({}), two_pi), "index out of bounds: the len is 0 but the index is 0");
+    EXPECT_EQ(neff_fault(slab, -two_pi), unwrap_message);  // span 0.5 * 2 pi: the count is negative
+    EXPECT_EQ(neff_fault(slab, std::nan("")), unwrap_message);
+    EXPECT_EQ(neff_fault(slab, INFINITY), unwrap_message);
+    EXPECT_EQ(neff_fault(stack({{1.0, 0.0}, {1.5, 1.0}, {1.0, 0.0}}, BackEnd::Scattering), -two_pi),
               unwrap_message);
     // A negative omega over less than a step has no sample and no mode.
     EXPECT_EQ(message_of(neff(stack({{1.0, 0.0}, {1.001, 1.0}, {1.0, 0.0}}), -1.0, Polarization::TE, 0)),
