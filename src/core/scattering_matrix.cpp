@@ -7,13 +7,8 @@ namespace tavrik {
 namespace {
 
 template <bool TE>
-Matrix2 interface_for(const Layer& a, const Layer& b, Complex k_a, Complex k_b) {
-    if constexpr (TE) {
-        return detail::scattering_interface_te(k_a, k_b);
-    } else {
-        return detail::scattering_interface_tm(a.n, b.n, k_a, k_b);
-    }
-}
+constexpr auto interface_for =
+    detail::interface_rule<TE, detail::scattering_interface_te, detail::scattering_interface_tm>;
 
 // S = S(0->1); then per inner layer j: S <- S * Phi_j (moves layer j's planes
 // from its start to its end) and S <- S * S(j->j+1). Phi_j = diag(phi, phi)

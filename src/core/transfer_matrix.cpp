@@ -9,16 +9,8 @@ namespace {
 using detail::ComplexPair;
 using detail::pair;
 
-// The polarization is fixed for a whole walk; choosing the interface formula
-// once keeps the branch out of the per-layer loop.
 template <bool TE>
-Matrix2 interface_for(const Layer& a, const Layer& b, Complex k_a, Complex k_b) {
-    if constexpr (TE) {
-        return detail::interface_te(k_a, k_b);
-    } else {
-        return detail::interface_tm(a.n, b.n, k_a, k_b);
-    }
-}
+constexpr auto interface_for = detail::interface_rule<TE, detail::interface_te, detail::interface_tm>;
 
 // T held by rows, each row's two entries side by side: M T is then
 // row_i = M_i1 row_1 + M_i2 row_2, lane by lane the operations of detail::mul.

@@ -153,6 +153,17 @@ inline Matrix2 interface(double n_a, double n_b, Complex k_a, Complex k_b,
     return is_te(polarization) ? interface_te(k_a, k_b) : interface_tm(n_a, n_b, k_a, k_b);
 }
 
+// The interface rule of a polarization fixed for a whole walk: chosen at
+// compile time, so that the branch stays out of the per-layer loop.
+template <bool TE, Matrix2 (*te)(Complex, Complex), Matrix2 (*tm)(double, double, Complex, Complex)>
+inline Matrix2 interface_rule(const Layer& a, const Layer& b, Complex k_a, Complex k_b) {
+    if constexpr (TE) {
+        return te(k_a, k_b);
+    } else {
+        return tm(a.n, b.n, k_a, k_b);
+    }
+}
+
 // The walk over the stack at one beta that every matrix method shares: each
 // layer's kx is computed once and handed to the interfaces on either side and
 // to the propagation across the layer. start(first, second, k_first,
