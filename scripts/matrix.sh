@@ -7,6 +7,7 @@
 #
 #   bash scripts/matrix.sh            every interpreter
 #   bash scripts/matrix.sh 3.12 pypy  only those
+#   bash scripts/matrix.sh --which 3.12   print pyenv's CPython 3.12 (status 1 if none)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 MATRIX_DIR=${MATRIX_DIR:-build/matrix}
@@ -32,6 +33,11 @@ pyenv_python() {
   [ -x "$python" ] || return 1
   echo "$python"
 }
+
+if [ "${1:-}" = --which ]; then
+  pyenv_python "${2:?a version such as 3.12}"
+  exit
+fi
 
 # Debian's PyPy 3 with its venv and headers, installed when missing.
 pypy_ready() {

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "layer.hpp"
+#include "fault.hpp"
 #include "multilayer.hpp"
 
 namespace tavrik {

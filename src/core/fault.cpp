@@ -20,6 +20,12 @@ void fail_index(std::size_t len, std::size_t index, std::source_location where) 
 
 void fail_unwrap(std::source_location where) { throw Fault(unwrap_message, where); }
 
+void fail_not_implemented(std::source_location where) { throw Fault("Not implemented yet", where); }
+
+void fail_length_mismatch(std::source_location where) {
+    throw Fault("The length of the input vectors must be the same", where);
+}
+
 void fail_slice_order(std::size_t start, std::size_t end, std::source_location where) {
     throw Fault("slice index starts at " + std::to_string(start) + " but ends at " +
                     std::to_string(end),

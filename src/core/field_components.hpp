@@ -102,12 +102,10 @@ ModeCoefficients mode_coefficients(std::span<const Layer> layers, double omega, 
                                    Polarization polarization,
                                    std::span<const CoefficientPair> principal);
 
-// All six components in one walk over the grid. A sample's two exponentials
-// are shared by every component, so they are formed once per sample; each
-// component then takes exactly the evaluator's products and sum (and the
-// division by Z0 where its list asks for it), so the result equals
-// get_field_componet (followed by divide_by_z0) component by component, bit for
-// bit. x is a copy of the grid's samples.
+// All six components in one walk over the grid, by the evaluator behind
+// get_field_componet: component by component the same bits as that function
+// (followed by divide_by_z0 where the list asks for it). x is a copy of the
+// grid's samples.
 FieldData evaluate_components(std::span<const Layer> layers, double omega, double beta,
                               const ModeCoefficients& coefficients, const GridData& grid);
 

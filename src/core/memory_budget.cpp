@@ -1,6 +1,5 @@
 #include "memory_budget.hpp"
 
-#include "numeric.hpp"
 #include "text.hpp"
 
 #include <unistd.h>
@@ -77,13 +76,11 @@ void require_memory(std::size_t count, std::size_t bytes_per_sample) {
                         bytes_text(bytes) + "): only " + bytes_text(available) + " available");
 }
 
-void require_grid_memory(double start, double stop, double step, std::size_t bytes_per_sample) {
-    const double count = arange_ceiling(start, stop, step);
+void refuse_oversized_range(double count, double step) {
     if (step > 0.0 && count >= 4294967296.0) {
         throw MemoryRefused("cannot allocate " + format_decimal(count) +
                             " samples: a grid holds fewer than 4294967296");
     }
-    require_memory(arange_count(start, stop, step), bytes_per_sample);
 }
 
 }  // namespace tavrik

@@ -40,10 +40,10 @@ std::size_t available_memory();
 // (together, whatever vectors they are spread over) exceed available_memory().
 void require_memory(std::size_t count, std::size_t bytes_per_sample);
 
-// The same for the grid arange(start, stop, step). A positive step whose count
-// reaches 2^32 (a step far too fine for the stack, or a stack far too thick)
-// asks for more samples than the grid can index: refused as well. The count
-// of a zero, negative or NaN step keeps arange's own rules.
-void require_grid_memory(double start, double stop, double step, std::size_t bytes_per_sample);
+// A range of `count` samples (the unchecked ceiling of arange's count) with a
+// positive step that reaches 2^32 samples (a step far too fine for the stack, or
+// a stack far too thick) asks for more than a grid can index: refused as memory
+// too. The count of a zero, negative or NaN step keeps arange's own rules.
+void refuse_oversized_range(double count, double step);
 
 }  // namespace tavrik

@@ -1,12 +1,14 @@
 #include "mode_count.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <map>
 #include <numbers>
 
 #include "fault.hpp"
+#include "roots.hpp"
 
 namespace tavrik {
 
@@ -117,9 +119,117 @@ double PruferWalk::rest() const {
     return std::atan2(-(u + v / s), u - v / s);
 }
 
-double PruferWalk::mismatch(std::size_t m) const {
-    return (half_turns - static_cast<double>(m)) * pi + rest();
+double mismatch(double half_turns, double rest, std::size_t m) {
+    return (half_turns - static_cast<double>(m)) * pi + rest;
 }
+
+double PruferWalk::mismatch(std::size_t m) const { return detail::mismatch(half_turns, rest(), m); }
+
+namespace {
+
+// What the walk carries from layer to layer: the normalised direction (u, v)
+// and the whole half-turns of theta so far.
+struct WalkState {
+    double u = 1.0;
+    double v = 0.0;
+    double half_turns = 0.0;
+};
+
+enum class Step { ok, failed, saturated };
+
+// A thin layer (phase <= small_phase): its own transfer matrix in (u, v), with
+// sin(x)/x and sinh(x)/x so that k -> 0 and kappa -> 0 go smoothly into the
+// linear step u1 = u + (d/p) v, v1 = v.
+Step step_thin(const LayerTerms& t, double d, double phase, double pk, WalkState& w) {
+    double c = 1.0, s_over_x = 1.0, sx = 0.0;  // cos or cosh, sin(x)/x, sin x or sinh x
+    if (phase > 0.0) {
+        if (t.q > 0.0) {
+            tavrik::detail::sincos(phase, &sx, &c);
+        } else {
+            sx = std::sinh(phase);
+            c = std::cosh(phase);
+        }
+        s_over_x = sx / phase;
+    }
+    const double sign = t.q > 0.0 ? -1.0 : 1.0;
+    const double u1 = c * w.u + (d * t.inv_p * s_over_x) * w.v;
+    const double v1 = sign * pk * sx * w.u + c * w.v;
+    w.u = u1;
+    w.v = v1;
+    if (crossed_zero(w.u, w.v)) w.half_turns += 1.0;
+    return normalise(w.u, w.v) ? Step::ok : Step::failed;
+}
+
+// A thick oscillating layer: in (u, v/(pk)) the solution turns at the constant
+// rate k, so the scaled angle grows by exactly k d. It crosses multiples of pi
+// where theta does, since both share the sign of u and of v.
+Step step_oscillating(double phase, double pk, WalkState& w) {
+    double su = w.u, sv = w.v;
+    to_scaled(pk, su, sv);
+    const double alpha = std::atan2(su, sv);  // in [0, pi]
+    const double total = alpha + phase;
+    double turns = std::floor(total / pi);
+    double rest = total - turns * pi;
+    if (rest < 0.0) {
+        rest += pi;
+        turns -= 1.0;
+    } else if (rest >= pi) {
+        rest -= pi;
+        turns += 1.0;
+    }
+    w.half_turns += turns;
+    if (!(w.half_turns <= max_exact_half_turns)) return Step::saturated;
+    double sr = 0.0, cr = 1.0;
+    tavrik::detail::sincos(rest, &sr, &cr);
+    w.u = sr;
+    w.v = cr;
+    from_scaled(pk, w.u, w.v);
+    return normalise(w.u, w.v) ? Step::ok : Step::failed;
+}
+
+// A thick evanescent layer: in (U, W) = (u, v/(p kappa)), U + W grows by
+// e^(kappa d) and U - W shrinks by e^(-kappa d). Only the direction matters,
+// so scale by e^(-kappa d): the sum stays and the difference shrinks by
+// e^(-2 kappa d), which underflows to zero harmlessly. Normalised, the sum is
+// either exactly zero (the pure decaying direction, which the step keeps) or
+// at least 2^-53, so the direction never collapses.
+Step step_evanescent(double phase, double pk, WalkState& w) {
+    double su = w.u, sv = w.v;
+    to_scaled(pk, su, sv);
+    if (su == 0.0 && sv < 0.0) {
+        // u underflowed in the scaling: psi is at its next zero.
+        w.half_turns += 1.0;
+        sv = -sv;
+    }
+    if (!normalise(su, sv)) return Step::failed;
+    const double sum = su + sv;
+    if (sum == 0.0) return Step::ok;
+    const double diff = (su - sv) * std::exp(-2.0 * phase);
+    double u1 = 0.5 * (sum + diff);
+    double w1 = 0.5 * (sum - diff);
+    from_scaled(pk, u1, w1);
+    w.u = u1;
+    w.v = w1;
+    // At most one zero: psi = a e^(kappa x) + b e^(-kappa x).
+    if (crossed_zero(w.u, w.v)) w.half_turns += 1.0;
+    return normalise(w.u, w.v) ? Step::ok : Step::failed;
+}
+
+// One inner layer at beta: its optics, then the step its phase calls for.
+Step step_layer(const Layer& layer, double omega, double beta, bool te, WalkState& w) {
+    if (!(std::isfinite(layer.d) && layer.d >= 0.0)) return Step::failed;
+    const LayerTerms t = layer_terms(layer.n, omega, beta, te);
+    if (!t.ok) return Step::failed;
+    const double phase = t.root * layer.d;
+    if (!std::isfinite(phase)) return Step::failed;
+    const double pk = t.p * t.root;
+    if (!std::isfinite(pk)) return Step::failed;
+    if (phase <= small_phase) return step_thin(t, layer.d, phase, pk, w);
+    if (t.q > 0.0) return step_oscillating(phase, pk, w);
+    return step_evanescent(phase, pk, w);
+}
+
+}  // namespace
 
 PruferWalk prufer_walk(std::span<const Layer> layers, double omega, double beta,
                        Polarization pol) {
@@ -138,99 +248,19 @@ PruferWalk prufer_walk(std::span<const Layer> layers, double omega, double beta,
     // The solution that decays into layer 0: psi ~ exp(kappa_0 x), v = p_0 kappa_0 u.
     const LayerTerms t0 = layer_terms(first.n, omega, beta, te);
     if (!t0.ok) return walk;
-    double u = 1.0;
-    double v = t0.p * t0.root;
-    if (!normalise(u, v)) return walk;
-    double half_turns = 0.0;
+    WalkState w{1.0, t0.p * t0.root, 0.0};
+    if (!normalise(w.u, w.v)) return walk;
 
     for (std::size_t j = 1; j + 1 < count; ++j) {
-        const Layer& layer = layers[j];
-        if (!(std::isfinite(layer.d) && layer.d >= 0.0)) return walk;
-        const LayerTerms t = layer_terms(layer.n, omega, beta, te);
-        if (!t.ok) return walk;
-        const double d = layer.d;
-        const double phase = t.root * d;
-        if (!std::isfinite(phase)) return walk;
-        const double pk = t.p * t.root;
-        if (!std::isfinite(pk)) return walk;
-
-        if (phase <= small_phase) {
-            // The layer's own transfer matrix, with sin(x)/x and sinh(x)/x so
-            // that k -> 0 and kappa -> 0 go smoothly into the linear step
-            // u1 = u + (d/p) v, v1 = v.
-            double c = 1.0, s_over_x = 1.0, sx = 0.0;  // cos or cosh, sin(x)/x, sin x or sinh x
-            if (phase > 0.0) {
-                if (t.q > 0.0) {
-                    tavrik::detail::sincos(phase, &sx, &c);
-                } else {
-                    sx = std::sinh(phase);
-                    c = std::cosh(phase);
-                }
-                s_over_x = sx / phase;
-            }
-            const double sign = t.q > 0.0 ? -1.0 : 1.0;
-            const double u1 = c * u + (d * t.inv_p * s_over_x) * v;
-            const double v1 = sign * pk * sx * u + c * v;
-            u = u1;
-            v = v1;
-            if (crossed_zero(u, v)) half_turns += 1.0;
-            if (!normalise(u, v)) return walk;
-        } else if (t.q > 0.0) {
-            // Oscillating: in (u, v/(pk)) the solution turns at the constant rate
-            // k, so the scaled angle grows by exactly k d. It crosses multiples
-            // of pi where theta does, since both share the sign of u and of v.
-            double su = u, sv = v;
-            to_scaled(pk, su, sv);
-            const double alpha = std::atan2(su, sv);  // in [0, pi]
-            const double total = alpha + phase;
-            double turns = std::floor(total / pi);
-            double rest = total - turns * pi;
-            if (rest < 0.0) {
-                rest += pi;
-                turns -= 1.0;
-            } else if (rest >= pi) {
-                rest -= pi;
-                turns += 1.0;
-            }
-            half_turns += turns;
-            if (!(half_turns <= max_exact_half_turns)) {
+        switch (step_layer(layers[j], omega, beta, te, w)) {
+            case Step::ok:
+                break;
+            case Step::failed:
+                return walk;
+            case Step::saturated:
                 walk.saturated = true;
                 walk.ok = true;
                 return walk;
-            }
-            double sr = 0.0, cr = 1.0;
-            tavrik::detail::sincos(rest, &sr, &cr);
-            u = sr;
-            v = cr;
-            from_scaled(pk, u, v);
-            if (!normalise(u, v)) return walk;
-        } else {
-            // Evanescent: in (U, W) = (u, v/(p kappa)), U + W grows by e^(kappa d)
-            // and U - W shrinks by e^(-kappa d). Only the direction matters, so
-            // scale by e^(-kappa d): the sum stays and the difference shrinks by
-            // e^(-2 kappa d), which underflows to zero harmlessly. Normalised,
-            // the sum is either exactly zero (the pure decaying direction, which
-            // the step keeps) or at least 2^-53, so the direction never collapses.
-            double su = u, sv = v;
-            to_scaled(pk, su, sv);
-            if (su == 0.0 && sv < 0.0) {
-                // u underflowed in the scaling: psi is at its next zero.
-                half_turns += 1.0;
-                sv = -sv;
-            }
-            if (!normalise(su, sv)) return walk;
-            const double sum = su + sv;
-            if (sum != 0.0) {
-                const double diff = (su - sv) * std::exp(-2.0 * phase);
-                double u1 = 0.5 * (sum + diff);
-                double w1 = 0.5 * (sum - diff);
-                from_scaled(pk, u1, w1);
-                u = u1;
-                v = w1;
-                // At most one zero: psi = a e^(kappa x) + b e^(-kappa x).
-                if (crossed_zero(u, v)) half_turns += 1.0;
-                if (!normalise(u, v)) return walk;
-            }
         }
     }
 
@@ -240,9 +270,9 @@ PruferWalk prufer_walk(std::span<const Layer> layers, double omega, double beta,
     const double p_kappa = tn.p * tn.root;
     if (!std::isfinite(p_kappa)) return walk;
     walk.ok = true;
-    walk.half_turns = half_turns;
-    walk.u = u;
-    walk.v = v;
+    walk.half_turns = w.half_turns;
+    walk.u = w.u;
+    walk.v = w.v;
     walk.p_kappa_end = p_kappa;
     return walk;
 }
@@ -265,17 +295,6 @@ std::vector<double> sorted_descending(std::span<const double> values) {
     return out;
 }
 
-bool certifiable(std::span<const Layer> layers, double omega) {
-    if (layers.size() < 2 || !(std::isfinite(omega) && omega > 0.0)) return false;
-    for (std::size_t j = 0; j < layers.size(); ++j) {
-        const Layer& layer = layers[j];
-        if (!(std::isfinite(layer.n) && layer.n > 0.0)) return false;
-        const bool inner = j > 0 && j + 1 < layers.size();
-        if (inner && !(std::isfinite(layer.d) && layer.d >= 0.0)) return false;
-    }
-    return true;
-}
-
 // How far from a search value its mode may lie: the search resolves 1e-9 in beta.
 constexpr double claim_width = 2e-9;
 // A refined mode lies within this of the returned value.
@@ -287,6 +306,7 @@ constexpr unsigned poll_every = 16;
 // practice a mode takes well under 20 steps. This only bounds hostile input.
 constexpr int max_refine_steps = 5000;
 
+
 // Everything learnt about the count along beta: for each count seen, the
 // lowest and highest beta where it was seen, with the walk's angle there (NaN
 // where no walk was made). The count is non-increasing in beta, so the
@@ -297,14 +317,20 @@ struct Probe {
     double half_turns = std::numeric_limits<double>::quiet_NaN();
     double rest = std::numeric_limits<double>::quiet_NaN();
     bool walked() const { return !std::isnan(rest); }
-    // theta_end - theta_R - m*pi, as in PruferWalk::mismatch.
-    double mismatch(std::size_t m) const {
-        return (half_turns - static_cast<double>(m)) * detail::pi + rest;
-    }
+    double mismatch(std::size_t m) const { return detail::mismatch(half_turns, rest, m); }
 };
 
 Probe probe_of(double beta, const detail::PruferWalk& w) {
     return Probe{beta, w.half_turns, w.rest()};
+}
+
+// The mismatch of mode m at a probe, with the sign its count gives it: a value
+// rounded to the wrong side (or to zero on the side above) is replaced by the
+// smallest normal double of the right sign.
+double signed_mismatch(const Probe& p, std::size_t m, bool above) {
+    const double f = p.mismatch(m);
+    if (above) return f > 0.0 ? f : std::numeric_limits<double>::min();
+    return f <= 0.0 ? f : -std::numeric_limits<double>::min();
 }
 
 struct CountSpan {
@@ -396,76 +422,22 @@ public:
         if (!b.walked()) b = walk_probe(b.beta);
         if (!(a.beta < b.beta) || !a.walked() || !b.walked())
             return a.beta + 0.5 * (b.beta - a.beta);
-        // f with the sign the count gives it.
-        auto signed_f = [&](const Probe& p, bool above) {
-            const double f = p.mismatch(m);
-            if (above) return f > 0.0 ? f : std::numeric_limits<double>::min();
-            return f <= 0.0 ? f : -std::numeric_limits<double>::min();
-        };
-        // Brent's notation: b is the latest point, c the other end of the
-        // bracket, a the previous point.
-        double xa = a.beta, fa = signed_f(a, true);
-        double xb = b.beta, fb = signed_f(b, false);
-        double xc = xa, fc = fa;
-        double step = xb - xa, prev_step = step;
-        constexpr double eps = std::numeric_limits<double>::epsilon();
-        for (int iteration = 0; iteration < max_refine_steps; ++iteration) {
-            if ((fb > 0.0) == (fc > 0.0)) {
-                xc = xa;
-                fc = fa;
-                step = prev_step = xb - xa;
-            }
-            if (std::fabs(fc) < std::fabs(fb)) {
-                xa = xb;
-                xb = xc;
-                xc = xa;
-                fa = fb;
-                fb = fc;
-                fc = fa;
-            }
-            const double tol = 2.0 * eps * std::fabs(xb) + 0.5 * refine_tolerance;
-            const double half = 0.5 * (xc - xb);
-            if (std::fabs(half) <= tol || fb == 0.0) break;
-            if (std::fabs(prev_step) >= tol && std::fabs(fa) > std::fabs(fb)) {
-                // Secant or inverse quadratic interpolation, accepted only while
-                // it stays well inside the bracket and keeps converging.
-                const double s = fb / fa;
-                double p = 0.0, q = 0.0;
-                if (xa == xc) {
-                    p = 2.0 * half * s;
-                    q = 1.0 - s;
-                } else {
-                    const double qa = fa / fc, r = fb / fc;
-                    p = s * (2.0 * half * qa * (qa - r) - (xb - xa) * (r - 1.0));
-                    q = (qa - 1.0) * (r - 1.0) * (s - 1.0);
-                }
-                if (p > 0.0)
-                    q = -q;
-                else
-                    p = -p;
-                const double limit =
-                    std::min(3.0 * half * q - std::fabs(tol * q), std::fabs(prev_step * q));
-                if (2.0 * p < limit) {
-                    prev_step = step;
-                    step = p / q;
-                } else {
-                    step = prev_step = half;
-                }
-            } else {
-                step = prev_step = half;
-            }
-            xa = xb;
-            fa = fb;
-            xb += std::fabs(step) > tol ? step : std::copysign(tol, half);
-            const detail::PruferWalk w = walk(xb);
-            if (!w.ok || w.saturated) return xb;  // cannot happen between walked ends
+        // f with the sign the count gives it; NaN where the stack cannot be
+        // walked (which cannot happen between two walked ends).
+        auto f = [&](double beta) {
+            const detail::PruferWalk w = walk(beta);
+            if (!w.ok || w.saturated) return std::numeric_limits<double>::quiet_NaN();
             const std::size_t count = w.count();
-            const Probe p = probe_of(xb, w);
+            const Probe p = probe_of(beta, w);
             known_.record(count, p);
-            fb = signed_f(p, count > m);
-        }
-        const double found = fb == 0.0 ? xb : xb + 0.5 * (xc - xb);
-        return separate(m, found);
+            return signed_mismatch(p, m, count > m);
+        };
+        std::uintmax_t budget = max_refine_steps;
+        const roots::BrentResult r =
+            roots::brent_find_root(f, a.beta, b.beta, signed_mismatch(a, m, true),
+                                   signed_mismatch(b, m, false), refine_tolerance, budget);
+        if (!r.evaluated) return r.b;
+        return separate(m, r.middle());
     }
 
     // Two modes closer than the refinement's tolerance can share its final
@@ -503,31 +475,15 @@ private:
 
 }  // namespace
 
-std::vector<double> complete_mode_list(std::span<const Layer> layers, double omega,
-                                       Polarization pol, std::span<const double> search_betas,
-                                       const CancelCheck& cancel) {
-    std::vector<double> search = sorted_descending(search_betas);
-    if (!certifiable(layers, omega)) return search;
+namespace {
 
-    const double lo = std::max(layers.front().n, layers.back().n) * omega;
-    double n_max = layers.front().n;
-    for (const Layer& layer : layers) n_max = std::max(n_max, layer.n);
-    const double hi = n_max * omega;
-    if (!(std::isfinite(lo) && std::isfinite(hi) && lo < hi)) return search;
-
-    Completer completer(layers, omega, pol, cancel);
-    std::size_t total = 0;
-    if (!completer.probe(lo, total)) return search;
-    if (total > max_completed_modes) return search;
-    // No mode at or above max(n) omega: every layer is evanescent or flat there.
-    completer.known().record(0, Probe{hi});
-
-    // Claim modes for the search values, highest first. The modes within
-    // claim_width of s are those with indices count(s + w) ... count(s - w) - 1;
-    // s takes the first of them not yet taken. Claims run in the same order as
-    // the values, so this is a largest one-to-one matching.
-    std::vector<double> modes(total, 0.0);
-    std::vector<bool> claimed(total, false);
+// The modes the search values stand for, highest first. The modes within
+// claim_width of s are those with indices count(s + w) ... count(s - w) - 1;
+// s takes the first of them not yet taken. Claims run in the same order as
+// the values, so this is a largest one-to-one matching. False when a walk
+// fails.
+bool claim_search_values(Completer& completer, std::span<const double> search, double lo,
+                         double hi, std::vector<double>& modes, std::vector<bool>& claimed) {
     std::size_t next_free = 0;
     for (const double s : search) {
         if (!(s > lo && s < hi)) continue;  // outside the guided range (or NaN)
@@ -536,8 +492,8 @@ std::vector<double> complete_mode_list(std::span<const Layer> layers, double ome
         const double width =
             std::max(claim_width, 8.0 * std::numeric_limits<double>::epsilon() * s);
         std::size_t below = 0, above = 0;
-        if (!completer.probe(std::max(s - width, lo), below)) return search;
-        if (!completer.probe(std::min(s + width, hi), above)) return search;
+        if (!completer.probe(std::max(s - width, lo), below)) return false;
+        if (!completer.probe(std::min(s + width, hi), above)) return false;
         // Several modes within the width of one value: the value cannot tell
         // which of them it stands for unless the search found the whole
         // cluster. Otherwise the cluster is refined, so that every mode gets
@@ -548,12 +504,41 @@ std::vector<double> complete_mode_list(std::span<const Layer> layers, double ome
             if (values_near < below - above) continue;
         }
         const std::size_t index = std::max(above, next_free);
-        if (index < below && index < total) {
+        if (index < below && index < modes.size()) {
             modes[index] = s;
             claimed[index] = true;
             next_free = index + 1;
         }
     }
+    return true;
+}
+
+}  // namespace
+
+std::vector<double> complete_mode_list(std::span<const Layer> layers, double omega,
+                                       Polarization pol, std::span<const double> search_betas,
+                                       const CancelCheck& cancel) {
+    std::vector<double> search = sorted_descending(search_betas);
+    if (layers.size() < 2) return search;
+    const double lo = std::max(layers.front().n, layers.back().n) * omega;
+    double n_max = layers.front().n;
+    for (const Layer& layer : layers) n_max = std::max(n_max, layer.n);
+    const double hi = n_max * omega;
+    if (!(std::isfinite(lo) && std::isfinite(hi) && lo < hi)) return search;
+
+    // The first walk checks the rest of the input (finite positive indices
+    // and omega, finite non-negative inner thicknesses): a stack it cannot
+    // walk has no certified count, and the search values stand as they are.
+    Completer completer(layers, omega, pol, cancel);
+    std::size_t total = 0;
+    if (!completer.probe(lo, total)) return search;
+    if (total > max_completed_modes) return search;
+    // No mode at or above max(n) omega: every layer is evanescent or flat there.
+    completer.known().record(0, Probe{hi});
+
+    std::vector<double> modes(total, 0.0);
+    std::vector<bool> claimed(total, false);
+    if (!claim_search_values(completer, search, lo, hi, modes, claimed)) return search;
 
     // The modes are refined in order, so the map only keeps the probes that
     // can still bracket a later mode: its size stays that of the search list.

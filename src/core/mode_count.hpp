@@ -96,6 +96,9 @@ struct PruferWalk {
     double mismatch(std::size_t m = 0) const;
 };
 
+// half_turns*pi + rest - m*pi, as PruferWalk::mismatch forms it.
+double mismatch(double half_turns, double rest, std::size_t m);
+
 PruferWalk prufer_walk(std::span<const Layer> layers, double omega, double beta,
                        Polarization pol);
 

@@ -1,6 +1,6 @@
-// The stack object's record and the computations the binding exposes:
-// the effective-index search, the sampling grid, the index profile and the
-// normalised field of one mode.
+// The stack object's record and the computations the binding calls: the neff
+// of one mode (the search itself lives in search.hpp), the sampling grid, the
+// index profile and the normalised field of one mode.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "complex.hpp"
+#include "fault.hpp"
 #include "layer.hpp"
 
 namespace tavrik {
@@ -19,15 +20,6 @@ struct MultiLayer {
     std::int32_t scan_limit = 10;
     double plot_step = 0.001;
     BackEnd backend = BackEnd::Transfer;
-};
-
-// A cancellation check handed in by the caller: polled every few thousand
-// characteristic-value evaluations; when it returns true the search throws
-// Cancelled. The core never learns why (an interrupt, a timeout, ...).
-struct CancelCheck {
-    bool (*poll)(void* context) = nullptr;
-    void* context = nullptr;
-    bool operator()() const { return poll != nullptr && poll(context); }
 };
 
 // The effective index of mode `mode` (0 = highest neff), or the message text of

@@ -15,9 +15,11 @@ std::size_t arange_count(double start, double stop, double step) {
 
 double arange_ceiling(double start, double stop, double step) { return std::ceil((stop - start) / step); }
 
-std::vector<double> arange(double start, double stop, double step) {
+std::vector<double> arange(double start, double stop, double step,
+                           std::size_t bytes_per_sample) {
+    refuse_oversized_range(arange_ceiling(start, stop, step), step);
     const std::size_t count = arange_count(start, stop, step);
-    require_memory(count, sizeof(double));
+    require_memory(count, bytes_per_sample);
     std::vector<double> out;
     out.reserve(count);
     for (std::size_t k = 0; k < count; ++k) out.push_back(arange_at(k, start, step));
@@ -36,7 +38,7 @@ std::vector<double> cumsum(std::span<const double> values) {
 }
 
 Complex integrate_trapezoid(std::span<const Complex> y, std::span<const double> x) {
-    if (y.size() != x.size()) fail("The length of the input vectors must be the same");
+    if (y.size() != x.size()) fail_length_mismatch();
     const Complex first = at(y, 0);
     const double x1 = at(x, 1);
     const double dx = x1 - x[0];

@@ -23,7 +23,12 @@ inline double arange_at(std::size_t k, double start, double step) {
     return static_cast<double>(k) * step + start;
 }
 
-std::vector<double> arange(double start, double stop, double step);
+// The whole range. `bytes_per_sample` is what the caller will keep per sample
+// in all (the range itself and whatever it builds on it); a count whose bytes
+// the system cannot give is refused with MemoryRefused before anything is
+// allocated (see memory_budget.hpp).
+std::vector<double> arange(double start, double stop, double step,
+                           std::size_t bytes_per_sample = sizeof(double));
 
 // Running sums in order: out[0] = v[0], out[k] = out[k-1] + v[k].
 std::vector<double> cumsum(std::span<const double> values);

@@ -5,43 +5,13 @@
 
 namespace tavrik {
 
+// The streaming scan over the stored samples, then the order by height.
 std::vector<Peak> PeakFinder::find_peaks() const {
     std::vector<Peak> peaks;
-    const std::size_t n = y_.size();
-    if (n < 3) return peaks;
-
-    const double min_difference = settings_.min_difference;
-    double previous = y_[1];
-    double rise = y_[1] - y_[0];
-    std::optional<std::size_t> plateau_start;
-    for (std::size_t i = 2; i < n; ++i) {
-        const double current = y_[i];
-        const double drop = previous - current;
-        if (!(rise >= min_difference)) {
-            rise = current - previous;
-            plateau_start.reset();
-            previous = current;
-            continue;
-        }
-        if (drop == 0.0) {
-            if (!plateau_start) plateau_start = i - 1;
-            previous = current;
-            continue;
-        }
-        std::optional<Peak> candidate;
-        if (drop >= min_difference) {
-            const std::size_t start = plateau_start.value_or(i - 1);
-            candidate = Peak{{start, i}, 0.0, rise, drop};
-        }
-        rise = current - previous;
-        plateau_start.reset();
-        previous = current;
-
-        if (!candidate) continue;
-        const double height = y_[candidate->position.start];
-        if (settings_.min_height && !(height >= *settings_.min_height)) continue;
-        candidate->height = height;
-        peaks.push_back(*candidate);
+    PeakScanner scanner(settings_);
+    Peak peak;
+    for (const double y : y_) {
+        if (scanner.feed(y, peak)) peaks.push_back(peak);
     }
     detail::sort_by_height(peaks);
     return peaks;

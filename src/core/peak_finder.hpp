@@ -16,9 +16,9 @@
 // a sample, or a run of equal samples, whose left neighbour is not higher,
 // whose right neighbour is strictly lower and whose value is at least h.
 //
-// Two forms of the same scan: PeakFinder over a whole span (peaks sorted by
-// height), and PeakScanner, fed one value at a time, which reports each peak
-// in scan order as it closes and so never needs the samples stored.
+// One scan, PeakScanner, fed one value at a time: it reports each peak in scan
+// order as it closes and so never needs the samples stored. PeakFinder runs it
+// over a whole span and sorts the peaks by height.
 #pragma once
 
 #include <cstddef>

@@ -36,10 +36,14 @@ namespace detail {
 // With s = a + b: [[2b, a - b], [b - a, 2a]] / s, where a/b is the TE ratio
 // k_a/k_b, or for TM (n_b^2 k_a)/(n_a^2 k_b), the ratio of kx/n^2 on the two
 // sides. Its determinant is 1 whenever s != 0; s = 0 gives NaN through 0/0.
+// The four quotients by s run two at a time in the lanes of ComplexPair.
 inline Matrix2 scattering_interface_ab(Complex a, Complex b) {
     const Complex two = real(2.0);
     const Complex s = a + b;
-    return {(two * b) / s, (a - b) / s, (b - a) / s, (two * a) / s};
+    const ComplexPair twice = pair(two, two) * pair(b, a);  // (2b, 2a)
+    const ComplexPair left = pair(first(twice), a - b) / s;
+    const ComplexPair right = pair(b - a, second(twice)) / s;
+    return {first(left), second(left), first(right), second(right)};
 }
 
 inline Matrix2 scattering_interface_te(Complex k_a, Complex k_b) {
@@ -52,11 +56,17 @@ inline Matrix2 scattering_interface_tm(double n_a, double n_b, Complex k_a, Comp
 
 // C = A * B: the multiple reflections between the two parts sum to 1/D with
 // D = 1 - A21 B12. Every entry of B takes part, zeros included; D = 0 passes on
-// infinities or NaN unchecked.
+// infinities or NaN unchecked. Entry by entry:
+//   C11 = (A11 B11)/D,            C12 = A12 + ((A11 B12) A22)/D,
+//   C21 = B21 + ((B22 A21) B11)/D, C22 = (A22 B22)/D,
+// with the independent products and the quotients by D two at a time.
 inline Matrix2 star(const Matrix2& a, const Matrix2& b) {
     const Complex d = real(1.0) - a.m21 * b.m12;
-    return {(a.m11 * b.m11) / d, a.m12 + ((a.m11 * b.m12) * a.m22) / d,
-            b.m21 + ((b.m22 * a.m21) * b.m11) / d, (a.m22 * b.m22) / d};
+    const ComplexPair through = pair(a.m11, a.m22) * pair(b.m11, b.m22);
+    const ComplexPair bounce = (pair(a.m11, b.m22) * pair(b.m12, a.m21)) * pair(a.m22, b.m11);
+    const ComplexPair outer = through / d;
+    const ComplexPair inner = pair(a.m12, b.m21) + bounce / d;
+    return {first(outer), first(inner), second(inner), second(outer)};
 }
 
 }  // namespace detail

@@ -1,4 +1,4 @@
-// The effective-index search (internal to the core).
+// The effective-index search: the list of guided modes behind neff.
 //
 // Guided modes are the zeros of T22(beta), that is the poles of the
 // characteristic value v(beta) = -log10|T22| (or log10|det S| for the
@@ -14,6 +14,9 @@
 // evaluated and fed to a PeakScanner at once, so no list of samples or values
 // is ever built and memory is bounded by the number of peaks, not by the
 // number of samples.
+//
+// The passes alone miss modes whose peak is too narrow for the thresholds;
+// mode_list completes their list with the certified count of mode_count.hpp.
 #pragma once
 
 #include <cstddef>
@@ -96,14 +99,12 @@ inline IndexBounds index_bounds(std::span<const Layer> layers) {
 // beta)); search_betas hands it the selected matrix method, tests a synthetic
 // curve.
 //
-// Order of the found list: within each window the peaks are appended in the
-// finder's order (descending height, ties left to right; the same stable
-// order for more than 20 peaks), and windows are scanned in the order of the
-// previous pass's list, exactly as in the materialised form. The final answer
-// would not depend on it anyway: every window is scanned on its own, so the
-// last pass yields the same multiset of values in any order, those values are
-// finite, and a stable descending sort of finite doubles depends only on the
-// multiset.
+// The found list is in scan order: window by window, in the order of the
+// previous pass's list, and left to right within a window. No order is
+// imposed on it, because none can change the answer: every window is
+// scanned on its own, so the last pass yields the same multiset of finite
+// values whatever the order, and mode_list ends with a stable descending sort,
+// which depends only on that multiset.
 template <class Characteristic>
 std::vector<double> search_passes(const MultiLayer& multilayer, double omega,
                                   Characteristic&& characteristic, const CancelCheck& cancel) {
@@ -113,7 +114,6 @@ std::vector<double> search_passes(const MultiLayer& multilayer, double omega,
 
     std::vector<double> found;    // this pass's peaks, in beta
     std::vector<double> centres;  // the previous pass's peaks: this pass's windows
-    std::vector<Peak> peaks;      // the peaks of one window
     double previous_step = 0.0;
     std::size_t evaluations = 0;
 
@@ -125,16 +125,13 @@ std::vector<double> search_passes(const MultiLayer& multilayer, double omega,
         const auto scan_window = [&](double lo, double hi) {
             const std::size_t count = arange_count(lo, hi, step);
             scanner.reset();
-            peaks.clear();
             Peak peak;
             for (std::size_t k = 0; k < count; ++k) {
                 if (evaluations++ % cancel_poll_interval == 0 && cancel()) throw Cancelled{};
                 if (scanner.feed(characteristic(arange_at(k, lo, step)), peak)) {
-                    peaks.push_back(peak);
+                    found.push_back(arange_at(peak.middle_position(), lo, step));
                 }
             }
-            sort_by_height(peaks);
-            for (const Peak& p : peaks) found.push_back(arange_at(p.middle_position(), lo, step));
         };
 
         if (i == 2) {

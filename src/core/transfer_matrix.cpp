@@ -9,28 +9,8 @@ namespace {
 using detail::ComplexPair;
 using detail::pair;
 
-// I11 = I22 = (sum * 0.5) / divisor and I12 = I21 = (diff * 0.5) / divisor:
-// both quotients share the divisor and run side by side, the bits of
-// detail::interface_te / interface_tm at half the divider work.
-inline Matrix2 halves_over(Complex sum, Complex diff, Complex divisor) {
-    const Complex half = real(0.5);
-    const ComplexPair q = (pair(sum, diff) * pair(half, half)) / divisor;
-    const Complex same = detail::first(q), cross = detail::second(q);
-    return {same, cross, cross, same};
-}
-
-// The polarization is fixed for a whole walk; choosing the interface formula
-// once keeps the branch out of the per-layer loop.
 template <bool TE>
-Matrix2 interface_for(const Layer& a, const Layer& b, Complex k_a, Complex k_b) {
-    if constexpr (TE) {
-        return halves_over(k_a + k_b, k_b - k_a, k_b);
-    } else {
-        const Complex w = (real(b.n) * real(b.n)) * k_a;
-        const Complex u = (real(a.n) * real(a.n)) * k_b;
-        return halves_over(w + u, w - u, w);
-    }
-}
+constexpr auto interface_for = detail::interface_rule<TE, detail::interface_te, detail::interface_tm>;
 
 // T held by rows, each row's two entries side by side: M T is then
 // row_i = M_i1 row_1 + M_i2 row_2, lane by lane the operations of detail::mul.
@@ -52,20 +32,16 @@ inline Rows mul(const Matrix2& m, const Rows& t) {
 // T = I(0->1), then T <- I(j->j+1) (P_j T) for the inner layers in order.
 template <bool TE>
 Matrix2 walk_t_matrix(std::span<const Layer> layers, double omega, double beta) {
-    const Layer& first = at(layers, 0);
-    const Layer& second = at(layers, 1);
-    const Complex k_first = kx(first.n, omega, beta);
-    Complex k_here = kx(second.n, omega, beta);
-    Rows t = rows_of(interface_for<TE>(first, second, k_first, k_here));
-    const std::size_t count = layers.size();
-    for (std::size_t j = 1; j + 1 < count; ++j) {
-        const Layer& here = layers[j];
-        const Layer& next = layers[j + 1];
-        const Complex k_next = kx(next.n, omega, beta);
-        const Matrix2 p = detail::propagation(k_here, here.d);
-        t = mul(interface_for<TE>(here, next, k_here, k_next), mul(p, t));
-        k_here = k_next;
-    }
+    Rows t{};
+    detail::walk_layers(
+        layers, omega, beta,
+        [&](const Layer& a, const Layer& b, Complex k_a, Complex k_b) {
+            t = rows_of(interface_for<TE>(a, b, k_a, k_b));
+        },
+        [&](const Layer& here, const Layer& next, Complex k_here, Complex k_next) {
+            const Matrix2 p = detail::propagation(k_here, here.d);
+            t = mul(interface_for<TE>(here, next, k_here, k_next), mul(p, t));
+        });
     return matrix_of(t);
 }
 
@@ -74,26 +50,21 @@ Matrix2 walk_t_matrix(std::span<const Layer> layers, double omega, double beta) 
 template <bool TE>
 std::vector<CoefficientPair> walk_coefficients(std::span<const Layer> layers, double omega,
                                                double beta, Complex a0, Complex b0) {
-    const Layer& first = at(layers, 0);
-    const Layer& second = at(layers, 1);
     std::vector<CoefficientPair> out;
-    out.reserve(layers.size());
-    out.push_back({a0, b0});
-    const Complex k_first = kx(first.n, omega, beta);
-    Complex k_here = kx(second.n, omega, beta);
-    CoefficientPair ab = detail::mul(interface_for<TE>(first, second, k_first, k_here),
-                                     CoefficientPair{a0, b0});
-    out.push_back(ab);
-    const std::size_t count = layers.size();
-    for (std::size_t j = 1; j + 1 < count; ++j) {
-        const Layer& here = layers[j];
-        const Layer& next = layers[j + 1];
-        const Complex k_next = kx(next.n, omega, beta);
-        const Matrix2 p = detail::propagation(k_here, here.d);
-        ab = detail::mul(interface_for<TE>(here, next, k_here, k_next), detail::mul(p, ab));
-        out.push_back(ab);
-        k_here = k_next;
-    }
+    CoefficientPair ab{a0, b0};
+    detail::walk_layers(
+        layers, omega, beta,
+        [&](const Layer& a, const Layer& b, Complex k_a, Complex k_b) {
+            out.reserve(layers.size());
+            out.push_back(ab);
+            ab = detail::mul(interface_for<TE>(a, b, k_a, k_b), ab);
+            out.push_back(ab);
+        },
+        [&](const Layer& here, const Layer& next, Complex k_here, Complex k_next) {
+            const Matrix2 p = detail::propagation(k_here, here.d);
+            ab = detail::mul(interface_for<TE>(here, next, k_here, k_next), detail::mul(p, ab));
+            out.push_back(ab);
+        });
     return out;
 }
 

@@ -16,10 +16,12 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <span>
 #include <vector>
 
 #include "complex.hpp"
+#include "fault.hpp"
 #include "layer.hpp"
 
 namespace tavrik {
@@ -92,27 +94,6 @@ inline Matrix2 propagation(Complex k, double d) {
     return {exp(ik * dd), zero, zero, exp(minus_ik * dd)};
 }
 
-// A_b + B_b = A_a + B_a (tangential E) and A_b - B_b = (k_a/k_b)(A_a - B_a)
-// (tangential H for TE); entries 1/2 (1 +- k_a/k_b), written over the common
-// divisor k_b. k_b = 0 (beta = n_b omega) gives NaN through 0/0.
-inline Matrix2 interface_te(Complex k_a, Complex k_b) {
-    const Complex half = real(0.5);
-    const Complex same = ((k_a + k_b) * half) / k_b;
-    const Complex cross = ((k_b - k_a) * half) / k_b;
-    return {same, cross, cross, same};
-}
-
-// TM: continuity of H_y and of E_z ~ kx/n^2 H_y gives the ratio
-// (n_a^2 k_b)/(n_b^2 k_a) = U/W; the common divisor is W, zero when k_a = 0.
-inline Matrix2 interface_tm(double n_a, double n_b, Complex k_a, Complex k_b) {
-    const Complex half = real(0.5);
-    const Complex w = (real(n_b) * real(n_b)) * k_a;
-    const Complex u = (real(n_a) * real(n_a)) * k_b;
-    const Complex same = ((w + u) * half) / w;
-    const Complex cross = ((w - u) * half) / w;
-    return {same, cross, cross, same};
-}
-
 // Two complex numbers side by side in the two lanes of a 128-bit vector (SSE2
 // on x86-64; plain scalar code elsewhere). Each lane performs exactly the
 // operations of the scalar Complex rules, in the same order, so a pair gives
@@ -143,9 +124,67 @@ inline ComplexPair operator/(const ComplexPair& a, Complex d) {
     return {(a.re * d.re + a.im * d.im) / m, (a.im * d.re - a.re * d.im) / m};
 }
 
+// I11 = I22 = (sum * 0.5) / divisor and I12 = I21 = (diff * 0.5) / divisor:
+// both quotients share the divisor and run side by side.
+inline Matrix2 halves_over(Complex sum, Complex diff, Complex divisor) {
+    const Complex half = real(0.5);
+    const ComplexPair q = (pair(sum, diff) * pair(half, half)) / divisor;
+    const Complex same = first(q), cross = second(q);
+    return {same, cross, cross, same};
+}
+
+// A_b + B_b = A_a + B_a (tangential E) and A_b - B_b = (k_a/k_b)(A_a - B_a)
+// (tangential H for TE); entries 1/2 (1 +- k_a/k_b), written over the common
+// divisor k_b. k_b = 0 (beta = n_b omega) gives NaN through 0/0.
+inline Matrix2 interface_te(Complex k_a, Complex k_b) {
+    return halves_over(k_a + k_b, k_b - k_a, k_b);
+}
+
+// TM: continuity of H_y and of E_z ~ kx/n^2 H_y gives the ratio
+// (n_a^2 k_b)/(n_b^2 k_a) = U/W; the common divisor is W, zero when k_a = 0.
+inline Matrix2 interface_tm(double n_a, double n_b, Complex k_a, Complex k_b) {
+    const Complex w = (real(n_b) * real(n_b)) * k_a;
+    const Complex u = (real(n_a) * real(n_a)) * k_b;
+    return halves_over(w + u, w - u, w);
+}
+
 inline Matrix2 interface(double n_a, double n_b, Complex k_a, Complex k_b,
                          Polarization polarization) {
     return is_te(polarization) ? interface_te(k_a, k_b) : interface_tm(n_a, n_b, k_a, k_b);
+}
+
+// The interface rule of a polarization fixed for a whole walk: chosen at
+// compile time, so that the branch stays out of the per-layer loop.
+template <bool TE, Matrix2 (*te)(Complex, Complex), Matrix2 (*tm)(double, double, Complex, Complex)>
+inline Matrix2 interface_rule(const Layer& a, const Layer& b, Complex k_a, Complex k_b) {
+    if constexpr (TE) {
+        return te(k_a, k_b);
+    } else {
+        return tm(a.n, b.n, k_a, k_b);
+    }
+}
+
+// The walk over the stack at one beta that every matrix method shares: each
+// layer's kx is computed once and handed to the interfaces on either side and
+// to the propagation across the layer. start(first, second, k_first,
+// k_second) sees the interface 0|1; then step(here, next, k_here, k_next)
+// sees every inner layer j = 1 .. N-2 in order, with layer j+1 behind it.
+// Faults for fewer than two layers.
+template <class Start, class Step>
+void walk_layers(std::span<const Layer> layers, double omega, double beta, Start&& start,
+                 Step&& step) {
+    const Layer& first_layer = at(layers, 0);
+    const Layer& second_layer = at(layers, 1);
+    const Complex k_first = kx(first_layer.n, omega, beta);
+    Complex k_here = kx(second_layer.n, omega, beta);
+    start(first_layer, second_layer, k_first, k_here);
+    const std::size_t count = layers.size();
+    for (std::size_t j = 1; j + 1 < count; ++j) {
+        const Layer& next = layers[j + 1];
+        const Complex k_next = kx(next.n, omega, beta);
+        step(layers[j], next, k_here, k_next);
+        k_here = k_next;
+    }
 }
 
 }  // namespace detail

@@ -10,7 +10,7 @@
 #include "dispersion.hpp"
 #include "fault.hpp"
 #include "mode_solver.hpp"
-#include "random_stacks.hpp"
+#include "support.hpp"
 
 namespace {
 
@@ -27,7 +27,7 @@ std::vector<double> betas_of(const Layers& layers, double omega, Polarization po
     return tavrik::guided_betas(layers, omega, pol);
 }
 
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+using tavrik::testdata::same_bits;
 
 // A stack scaled by s in every thickness, seen at omega / s, is the same
 // waveguide in another length unit: beta scales by 1/s, the group index is

@@ -4,29 +4,23 @@
 #include <vector>
 
 #include "fault.hpp"
+#include "support.hpp"
 
 namespace {
 
-std::string message_of(void (*call)()) {
-    try {
-        call();
-    } catch (const tavrik::Fault& fault) {
-        return fault.what();
-    }
-    return "<no fault>";
-}
+using tavrik::testdata::fault_of;
 
 TEST(Fault, MessagesAreTheSystemsOwnTexts) {
-    EXPECT_EQ(message_of([] { tavrik::fail_index(0, 0); }),
+    EXPECT_EQ(fault_of([] { tavrik::fail_index(0, 0); }),
               "index out of bounds: the len is 0 but the index is 0");
-    EXPECT_EQ(message_of([] { tavrik::fail_index(3, 7); }),
+    EXPECT_EQ(fault_of([] { tavrik::fail_index(3, 7); }),
               "index out of bounds: the len is 3 but the index is 7");
-    EXPECT_EQ(message_of([] { tavrik::fail_unwrap(); }), "called `Option::unwrap()` on a `None` value");
-    EXPECT_EQ(message_of([] { tavrik::fail_slice_order(5, 2); }), "slice index starts at 5 but ends at 2");
-    EXPECT_EQ(message_of([] { tavrik::fail_slice_end(9, 4); }),
+    EXPECT_EQ(fault_of([] { tavrik::fail_unwrap(); }), "called `Option::unwrap()` on a `None` value");
+    EXPECT_EQ(fault_of([] { tavrik::fail_slice_order(5, 2); }), "slice index starts at 5 but ends at 2");
+    EXPECT_EQ(fault_of([] { tavrik::fail_slice_end(9, 4); }),
               "range end index 9 out of range for slice of length 4");
-    EXPECT_EQ(message_of([] { tavrik::fail("Not implemented yet"); }), "Not implemented yet");
-    EXPECT_EQ(message_of([] { tavrik::fail_index(18446744073709551615ull, 4294967296ull); }),
+    EXPECT_EQ(fault_of([] { tavrik::fail("Not implemented yet"); }), "Not implemented yet");
+    EXPECT_EQ(fault_of([] { tavrik::fail_index(18446744073709551615ull, 4294967296ull); }),
               "index out of bounds: the len is 18446744073709551615 but the index is 4294967296");
 }
 

@@ -15,6 +15,7 @@
 #include "field_components.hpp"
 #include "multilayer.hpp"
 #include "numeric.hpp"
+#include "support.hpp"
 #include "transfer_matrix.hpp"
 
 namespace {
@@ -23,23 +24,9 @@ using tavrik::Complex;
 using tavrik::Component;
 using tavrik::Layer;
 using tavrik::Polarization;
-
-tavrik::MultiLayer stack(std::vector<Layer> layers, double plot_step) {
-    tavrik::MultiLayer m;
-    m.layers = std::move(layers);
-    m.plot_step = plot_step;
-    return m;
-}
-
-template <class F>
-std::string fault_of(F&& call) {
-    try {
-        call();
-    } catch (const tavrik::Fault& fault) {
-        return fault.what();
-    }
-    return "no fault";
-}
+using tavrik::testdata::fault_of;
+using tavrik::testdata::same_bits;
+using tavrik::testdata::stack;
 
 #define EXPECT_COMPLEX_NEAR(z, re_, im_, tol)  \
     do {                                       \
@@ -47,10 +34,6 @@ std::string fault_of(F&& call) {
         EXPECT_NEAR(z_.re, (re_), (tol));      \
         EXPECT_NEAR(z_.im, (im_), (tol));      \
     } while (0)
-
-bool same_bits(const std::vector<Complex>& a, const std::vector<Complex>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Complex)) == 0;
-}
 
 // Amplitudes of a mode at beta with the last half-space's growing wave removed.
 std::vector<tavrik::CoefficientPair> principal(const tavrik::MultiLayer& m, double omega,

@@ -9,29 +9,15 @@
 
 #include "fault.hpp"
 #include "multilayer.hpp"
+#include "support.hpp"
 
 namespace {
 
 using tavrik::Layer;
 using Bounds = std::vector<std::size_t>;
 using Doubles = std::vector<double>;
-
-tavrik::MultiLayer stack(std::vector<Layer> layers, double plot_step) {
-    tavrik::MultiLayer m;
-    m.layers = std::move(layers);
-    m.plot_step = plot_step;
-    return m;
-}
-
-template <class F>
-std::string fault_of(F&& call) {
-    try {
-        call();
-    } catch (const tavrik::Fault& fault) {
-        return fault.what();
-    }
-    return "no fault";
-}
+using tavrik::testdata::fault_of;
+using tavrik::testdata::stack;
 
 TEST(Grid, TwoLayersSplitAtTheOrigin) {
     const auto m = stack({{1.5, 1.0}, {2.0, 1.0}}, 0.5);

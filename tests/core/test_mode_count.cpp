@@ -10,6 +10,7 @@
 
 #include "fault.hpp"
 #include "mode_count.hpp"
+#include "support.hpp"
 #include "transfer_matrix.hpp"
 
 namespace {
@@ -145,10 +146,7 @@ std::vector<double> neffs(const std::vector<double>& betas, double omega) {
     return out;
 }
 
-bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
-    return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
-}
+using tavrik::testdata::same_bits;
 
 const Layers symmetric_slab{{1.0, 0.0}, {1.5, 1.0}, {1.0, 0.0}};
 const Layers asymmetric_slab{{1.0, 0.0}, {2.0, 0.5}, {1.45, 0.0}};

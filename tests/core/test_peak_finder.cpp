@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "peak_finder.hpp"
+#include "support.hpp"
 
 namespace tavrik {
 namespace {
@@ -99,7 +100,7 @@ TEST(PeakFinder, ManyPeaksAreSortedDescendingAndStable) {
 
 // The streaming scanner and the batch finder are two implementations of the
 // same scan: on any data they must report the same peaks bit for bit.
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+using testdata::same_bits;
 
 void expect_same_peaks(const std::vector<double>& y, PeakSettings settings) {
     PeakFinder finder(y);

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "random_stacks.hpp"
+#include "support.hpp"
 #include "scattering_matrix.hpp"
 
 namespace {

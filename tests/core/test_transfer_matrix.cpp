@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fault.hpp"
-#include "random_stacks.hpp"
+#include "support.hpp"
 #include "scattering_matrix.hpp"
 #include "transfer_matrix.hpp"
 
@@ -22,8 +22,7 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr Polarization TE = Polarization::TE;
 constexpr Polarization TM = Polarization::TM;
 
-bool bits_equal(Complex a, Complex b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-bool bits_equal(const Matrix2& a, const Matrix2& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+using testdata::same_bits;
 
 // (1.45, -), (2.0, 0.5), (1.0, -) at omega = 4: a guiding film between an
 // evanescent substrate and cover at beta = 7.
@@ -32,8 +31,8 @@ const Layers film{{1.45, 0.0}, {2.0, 0.5}, {1.0, 0.0}};
 TEST(Kx, OscillatingRealEvanescentPositiveImaginary) {
     const Complex k0 = kx(1.45, 4.0, 7.0), k1 = kx(2.0, 4.0, 7.0), k2 = kx(1.0, 4.0, 7.0);
     // The radicand's imaginary part is +0: evanescent roots lie on +i exactly.
-    EXPECT_TRUE(bits_equal(Complex{k0.re, k1.im}, Complex{k2.re, 0.0}));
-    EXPECT_TRUE(bits_equal(Complex{k0.re, 0.0}, Complex{0.0, 0.0}));
+    EXPECT_TRUE(same_bits(Complex{k0.re, k1.im}, Complex{k2.re, 0.0}));
+    EXPECT_TRUE(same_bits(Complex{k0.re, 0.0}, Complex{0.0, 0.0}));
     EXPECT_NEAR(k0.im, 3.919184, 5e-7);
     EXPECT_NEAR(k1.re, 3.872983, 5e-7);
     EXPECT_NEAR(k2.im, 5.744563, 5e-7);
@@ -61,7 +60,7 @@ TEST_P(WorkedFilm, MatrixValueAndAmplitudes) {
     const auto c = get_propagation_coefficients_transfer(film, 4.0, 7.0, w.polarization,
                                                          {0.0, 0.0}, {1.0, 0.0});
     ASSERT_EQ(c.size(), 3u);
-    EXPECT_TRUE(bits_equal(c[0].a, {0.0, 0.0}) && bits_equal(c[0].b, {1.0, 0.0}));
+    EXPECT_TRUE(same_bits(c[0].a, {0.0, 0.0}) && same_bits(c[0].b, {1.0, 0.0}));
     const Complex got[] = {c[1].a, c[1].b, c[2].a, c[2].b};
     const Complex want[] = {w.a1, w.b1, w.a2, {w.t22, 0.0}};
     for (int i = 0; i < 4; ++i) {
@@ -81,11 +80,11 @@ TEST(TransferMatrix, PropagationIsExactlyDiagonal) {
     EXPECT_NEAR(osc.m11.re, std::cos(phase), 1e-15);
     EXPECT_NEAR(osc.m11.im, std::sin(phase), 1e-15);
     EXPECT_NEAR(osc.m22.im, -std::sin(phase), 1e-15);
-    EXPECT_TRUE(bits_equal(osc.m12, {0.0, 0.0}) && bits_equal(osc.m21, {0.0, 0.0}));
+    EXPECT_TRUE(same_bits(osc.m12, {0.0, 0.0}) && same_bits(osc.m21, {0.0, 0.0}));
     // kappa d = 5499: the decaying wave underflows to 0 and the growing one
     // overflows to (+inf, inf * sin 0 = NaN).
     const Matrix2 thick = TransferMatrix::matrix_propagation(1.0, 400.0, 6.0, 15.0);
-    EXPECT_TRUE(bits_equal(thick.m11, {0.0, 0.0}));
+    EXPECT_TRUE(same_bits(thick.m11, {0.0, 0.0}));
     EXPECT_EQ(thick.m22.re, inf);
     EXPECT_TRUE(std::isnan(thick.m22.im));
 }
@@ -95,7 +94,7 @@ TEST(TransferMatrix, EqualIndicesGiveTheIdentityInterface) {
     for (const Polarization p : {TE, TM})
         for (const double beta : {3.0, 9.0}) {  // oscillating and evanescent
             const Matrix2 i = TransferMatrix::matrix_interface(2.0, 2.0, 4.0, beta, p);
-            EXPECT_TRUE(bits_equal(i, identity)) << static_cast<int>(p) << " " << beta;
+            EXPECT_TRUE(same_bits(i, identity)) << static_cast<int>(p) << " " << beta;
         }
     // A uniform medium: T = diag(e^(ikD), e^(-ikD)) with D the inner thickness.
     const Layers uniform{{1.5, 9.0}, {1.5, 0.3}, {1.5, 0.45}, {1.5, 0.25}, {1.5, 7.0}};
@@ -110,7 +109,7 @@ TEST(TransferMatrix, EqualIndicesGiveTheIdentityInterface) {
 TEST(TransferMatrix, TwoLayersAreOneInterface) {
     const Layers two{{1.45, 1.0}, {1.0, 2.0}};
     for (const Polarization p : {TE, TM}) {
-        EXPECT_TRUE(bits_equal(calculate_t_matrix(two, 4.0, 5.0, p),
+        EXPECT_TRUE(same_bits(calculate_t_matrix(two, 4.0, 5.0, p),
                                TransferMatrix::matrix_interface(1.45, 1.0, 4.0, 5.0, p)));
         EXPECT_EQ(get_propagation_coefficients_transfer(two, 4.0, 5.0, p, {}, {1.0, 0.0}).size(), 2u);
     }
@@ -170,12 +169,12 @@ TEST(TransferMatrix, RandomStacksLastPairIsSecondColumnAndOuterThicknessIsUnused
             const auto c = get_propagation_coefficients_transfer(s.layers, s.omega, s.beta, p,
                                                                  {0.0, 0.0}, {1.0, 0.0});
             ASSERT_EQ(c.size(), s.layers.size());
-            EXPECT_TRUE(bits_equal(c.back().a, t.m12) && bits_equal(c.back().b, t.m22));
+            EXPECT_TRUE(same_bits(c.back().a, t.m12) && same_bits(c.back().b, t.m22));
 
             Layers other = s.layers;
             other.front().d = nan;
             other.back().d = -inf;
-            EXPECT_TRUE(bits_equal(calculate_t_matrix(other, s.omega, s.beta, p), t));
+            EXPECT_TRUE(same_bits(calculate_t_matrix(other, s.omega, s.beta, p), t));
             const auto c2 = get_propagation_coefficients_transfer(other, s.omega, s.beta, p,
                                                                   {0.0, 0.0}, {1.0, 0.0});
             EXPECT_EQ(std::memcmp(c.data(), c2.data(), c.size() * sizeof c[0]), 0);
@@ -203,8 +202,8 @@ TEST(StackWalks, RandomStacksEqualThePlainCompositionBitForBit) {
                 sm = star_product(sm, ScatteringMatrix::matrix_interface(l[j].n, l[j + 1].n, s.omega,
                                                                          s.beta, p));
             }
-            EXPECT_TRUE(bits_equal(calculate_t_matrix(l, s.omega, s.beta, p), t));
-            EXPECT_TRUE(bits_equal(calculate_s_matrix(l, s.omega, s.beta, p), sm));
+            EXPECT_TRUE(same_bits(calculate_t_matrix(l, s.omega, s.beta, p), t));
+            EXPECT_TRUE(same_bits(calculate_s_matrix(l, s.omega, s.beta, p), sm));
         }
 }
 
