@@ -141,10 +141,15 @@ BrentResult brent_find_root(F&& f, double a, double b, double fa, double fb, dou
 
 // ---- safeguarded Newton ------------------------------------------------------
 
-// What the callable of newton_find_root returns at a point.
+// What the callable of newton_find_root returns at a point. A caller that
+// knows a variable in which the function is closer to linear may add the
+// Newton point taken in that variable, mapped back (`newton`); it replaces
+// x - value/slope for the long steps, while the short ones near the root stay
+// plain Newton steps in x.
 struct ValueSlope {
     double value = 0.0;
     double slope = 0.0;
+    double newton = std::numeric_limits<double>::quiet_NaN();
 };
 
 // The final bracket lo < hi: the root lies between them, or is lo = hi itself
@@ -165,7 +170,7 @@ inline constexpr double infinity = std::numeric_limits<double>::infinity();
 // with its slope (for the curvature), and the lengths of the last two steps.
 struct NewtonState {
     double lo, f_lo, hi, f_hi;
-    double x, fx, dfx;
+    double x, fx, dfx, newton;
     double x_before, dfx_before;
     double step_before, step_two_before;
 };
@@ -175,24 +180,26 @@ inline bool inside(const NewtonState& s, double x) { return x > s.lo && x < s.hi
 // The Newton step from x, or NaN where it is not usable. Once the step is so
 // small that its own error (about step^2 f''/(2 f'), with f'' from the last
 // two slopes) is below a quarter of a unit in the last place, the root lies
-// within a unit of x + step, and the point just beyond it, seen from x,
-// should close the bracket from the far side: the next step then lands on
-// the neighbour that collapses it. A step that rounds back onto x means the
-// root lies between x and its neighbour toward the other end of the bracket.
+// in the gap of doubles around x + step: the point is rounded away from x
+// (the exact sum's rounding error tells the direction), so that it lands on
+// the far side of the root and the next such step lands on the other end of
+// that gap, closing the bracket. A step that rounds back onto x likewise
+// goes to the neighbour of x in its direction.
 inline double newton_step(const NewtonState& s) {
     const double step = -s.fx / s.dfx;
     if (!std::isfinite(step)) return std::numeric_limits<double>::quiet_NaN();
     const double toward = step > 0.0 ? infinity : -infinity;
-    double next = s.x + step;
-    if (next == s.x) {
-        const bool x_is_lo = s.x == s.lo;
-        return std::nextafter(s.x, x_is_lo ? infinity : -infinity);
-    }
+    const double next = s.x + step;
     const double curvature = (s.dfx - s.dfx_before) / (s.x - s.x_before);
     const double error = std::fabs(step * step * curvature / (2.0 * s.dfx));
     const double ulp = std::nextafter(std::fabs(next), infinity) - std::fabs(next);
-    if (std::isfinite(error) && error < 0.25 * ulp) next = std::nextafter(next, toward);
-    return next;
+    if (next == s.x || (std::isfinite(error) && error < 0.25 * ulp)) {
+        const double rounding = step - (next - s.x);  // exact sum minus next
+        if (next == s.x || (step > 0.0 ? rounding > 0.0 : rounding < 0.0))
+            return std::nextafter(next, toward);
+        return next;
+    }
+    return std::isnan(s.newton) ? next : s.newton;
 }
 
 // The secant through the ends of the bracket, or its middle where the secant
@@ -237,7 +244,8 @@ template <class F>
 NewtonResult newton_find_root(F&& f, double lo, double hi, double f_lo, double f_hi, double guess,
                               std::uintmax_t& max_iter) {
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-    detail::NewtonState s{lo, f_lo, hi, f_hi, nan, nan, nan, nan, nan, detail::infinity, detail::infinity};
+    detail::NewtonState s{lo,  f_lo, hi,  f_hi, nan, nan, nan,
+                         nan, nan,  nan, detail::infinity, detail::infinity};
     double x = detail::inside(s, guess) ? guess : lo + 0.5 * (hi - lo);
     std::uintmax_t iterations = 0;
     bool converged = !(std::nextafter(lo, detail::infinity) < hi);
@@ -250,6 +258,7 @@ NewtonResult newton_find_root(F&& f, double lo, double hi, double f_lo, double f
         s.x = x;
         s.fx = at.value;
         s.dfx = at.slope;
+        s.newton = at.newton;
         if (at.value == 0.0) {
             s.lo = s.hi = x;
             s.f_lo = s.f_hi = 0.0;
