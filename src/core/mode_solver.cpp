@@ -204,9 +204,17 @@ GuidedSolution solve_guided(std::span<const Layer> layers, double omega, Polariz
     if (solver.start()) {
         solution.mode_count = solver.mode_count();
         last = std::min(last, solution.mode_count == 0 ? 0 : solution.mode_count - 1);
+        // Modes below `first` are solved as well and dropped: each mode's final
+        // bracket depends on the probes the modes before it left, and where
+        // rounding makes the count flicker within a few units in the last
+        // place of a root, another path may end on another double. Solving
+        // every mode in order makes mode m the same bits whatever is asked.
         if (first < solution.mode_count) {
             solution.betas.reserve(last - first + 1);
-            for (std::size_t m = first; m <= last; ++m) solution.betas.push_back(solver.solve(m));
+            for (std::size_t m = 0; m <= last; ++m) {
+                const double beta = solver.solve(m);
+                if (m >= first) solution.betas.push_back(beta);
+            }
         }
     }
     solution.walks = solver.walks();
