@@ -55,7 +55,9 @@ LayerTerms layer_terms(double n, double omega, double beta, bool te) {
 
 // Scale (u, v) to max-norm 1 and pick the representative with u > 0, or
 // u == 0 and v > 0, of the line it spans. False for a zero or non-finite pair.
-bool normalise(double& u, double& v) {
+// Forced inline: it runs several times per layer, and the call costs more
+// than its body.
+[[gnu::always_inline]] inline bool normalise(double& u, double& v) {
     if (!(std::isfinite(u) && std::isfinite(v))) return false;
     const double m = std::max(std::fabs(u), std::fabs(v));
     if (m == 0.0) return false;
