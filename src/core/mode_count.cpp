@@ -6,8 +6,10 @@
 #include <limits>
 #include <map>
 #include <numbers>
+#include <optional>
 
 #include "fault.hpp"
+#include "memory_budget.hpp"
 #include "roots.hpp"
 
 namespace tavrik {
@@ -401,8 +403,6 @@ std::vector<double> sorted_descending(std::span<const double> values) {
     return out;
 }
 
-// How far from a search value its mode may lie: the search resolves 1e-9 in beta.
-constexpr double claim_width = 2e-9;
 // A refined mode lies within this of the returned value.
 constexpr double refine_tolerance = 1e-9;
 // Walks between two polls of the cancel check.
@@ -586,17 +586,16 @@ namespace {
 // The modes the search values stand for, highest first. The modes within
 // claim_width of s are those with indices count(s + w) ... count(s - w) - 1;
 // s takes the first of them not yet taken. Claims run in the same order as
-// the values, so this is a largest one-to-one matching. False when a walk
-// fails.
+// the values, so this is a largest one-to-one matching. Only the claims of
+// modes in [band.first, band.end) are stored (modes[m - band.first]); the
+// others still advance the matching. False when a walk fails.
 bool claim_search_values(Completer& completer, std::span<const double> search, double lo,
-                         double hi, std::vector<double>& modes, std::vector<bool>& claimed) {
+                         double hi, ModeBand band, std::vector<double>& modes,
+                         std::vector<bool>& claimed) {
     std::size_t next_free = 0;
     for (const double s : search) {
         if (!(s > lo && s < hi)) continue;  // outside the guided range (or NaN)
-        // Where doubles are coarser than the search's step, a few of their
-        // spacings stand for its resolution.
-        const double width =
-            std::max(claim_width, 8.0 * std::numeric_limits<double>::epsilon() * s);
+        const double width = detail::claim_width_at(s);
         std::size_t below = 0, above = 0;
         if (!completer.probe(std::max(s - width, lo), below)) return false;
         if (!completer.probe(std::min(s + width, hi), above)) return false;
@@ -610,13 +609,35 @@ bool claim_search_values(Completer& completer, std::span<const double> search, d
             if (values_near < below - above) continue;
         }
         const std::size_t index = std::max(above, next_free);
-        if (index < below && index < modes.size()) {
-            modes[index] = s;
-            claimed[index] = true;
+        if (index < below && index < band.total) {
+            if (index >= band.first && index < band.end) {
+                modes[index - band.first] = s;
+                claimed[index - band.first] = true;
+            }
             next_free = index + 1;
         }
     }
     return true;
+}
+
+// Claims, then the refinement of every unclaimed mode of the band in order.
+// The map only keeps the probes that can still bracket a later mode: its size
+// stays that of the search list. Empty when a walk fails.
+std::optional<std::vector<double>> complete_band(Completer& completer,
+                                                 std::span<const double> search, double lo,
+                                                 double hi, ModeBand band) {
+    // A value and a claim flag per mode; a band of billions of modes is
+    // refused before anything is allocated.
+    require_memory(band.end - band.first, sizeof(double) + 1);
+    std::vector<double> modes(band.end - band.first, 0.0);
+    std::vector<bool> claimed(modes.size(), false);
+    if (!claim_search_values(completer, search, lo, hi, band, modes, claimed)) return std::nullopt;
+    for (std::size_t m = band.first; m < band.end; ++m) {
+        if (claimed[m - band.first]) continue;
+        completer.known().forget_below(m);
+        modes[m - band.first] = completer.refine(m);
+    }
+    return modes;
 }
 
 }  // namespace
@@ -625,12 +646,9 @@ std::vector<double> complete_mode_list(std::span<const Layer> layers, double ome
                                        Polarization pol, std::span<const double> search_betas,
                                        const CancelCheck& cancel) {
     std::vector<double> search = sorted_descending(search_betas);
-    if (layers.size() < 2) return search;
-    const double lo = std::max(layers.front().n, layers.back().n) * omega;
-    double n_max = layers.front().n;
-    for (const Layer& layer : layers) n_max = std::max(n_max, layer.n);
-    const double hi = n_max * omega;
-    if (!(std::isfinite(lo) && std::isfinite(hi) && lo < hi)) return search;
+    const GuidedRange range = guided_range(layers, omega);
+    if (!range.ok) return search;
+    const double lo = range.lo, hi = range.hi;
 
     // The first walk checks the rest of the input (finite positive indices
     // and omega, finite non-negative inner thicknesses): a stack it cannot
@@ -638,23 +656,56 @@ std::vector<double> complete_mode_list(std::span<const Layer> layers, double ome
     Completer completer(layers, omega, pol, cancel);
     std::size_t total = 0;
     if (!completer.probe(lo, total)) return search;
-    if (total > max_completed_modes) return search;
     // No mode at or above max(n) omega: every layer is evanescent or flat there.
     completer.known().record(0, Probe{hi});
 
-    std::vector<double> modes(total, 0.0);
-    std::vector<bool> claimed(total, false);
-    if (!claim_search_values(completer, search, lo, hi, modes, claimed)) return search;
+    const auto modes = complete_band(completer, search, lo, hi, ModeBand{0, total, total});
+    if (!modes) return search;
+    return sorted_descending(*modes);
+}
 
-    // The modes are refined in order, so the map only keeps the probes that
-    // can still bracket a later mode: its size stays that of the search list.
-    for (std::size_t m = 0; m < total; ++m) {
-        if (claimed[m]) continue;
-        completer.known().forget_below(m);
-        modes[m] = completer.refine(m);
-    }
+std::optional<std::vector<double>> complete_mode_band(std::span<const Layer> layers,
+                                                      double omega, Polarization pol,
+                                                      std::span<const double> band_values,
+                                                      ModeBand band, const CancelCheck& cancel) {
+    const GuidedRange range = guided_range(layers, omega);
+    if (!range.ok || band.first > band.end || band.end > band.total) return std::nullopt;
+    Completer completer(layers, omega, pol, cancel);
+    std::size_t total = 0;
+    if (!completer.probe(range.lo, total) || total != band.total) return std::nullopt;
+    completer.known().record(0, Probe{range.hi});
+    const std::vector<double> search = sorted_descending(band_values);
+    auto modes = complete_band(completer, search, range.lo, range.hi, band);
+    if (modes) *modes = sorted_descending(*modes);
+    return modes;
+}
 
-    return sorted_descending(modes);
+std::optional<double> claimant(std::span<const Layer> layers, double omega, Polarization pol,
+                               std::span<const double> band_values, ModeBand band,
+                               std::size_t mode, const CancelCheck& cancel) {
+    const GuidedRange range = guided_range(layers, omega);
+    if (!range.ok || !(band.first <= mode && mode < band.end && band.end <= band.total))
+        return std::nullopt;
+    Completer completer(layers, omega, pol, cancel);
+    const std::vector<double> search = sorted_descending(band_values);
+    std::vector<double> modes(band.end - band.first, 0.0);
+    std::vector<bool> claimed(modes.size(), false);
+    require_memory(band.end - band.first, sizeof(double) + 1);
+    if (!claim_search_values(completer, search, range.lo, range.hi, band, modes, claimed) ||
+        !claimed[mode - band.first])
+        return std::nullopt;
+    return modes[mode - band.first];
+}
+
+GuidedRange guided_range(std::span<const Layer> layers, double omega) {
+    GuidedRange r;
+    if (layers.size() < 2) return r;
+    r.lo = std::max(layers.front().n, layers.back().n) * omega;
+    double n_max = layers.front().n;
+    for (const Layer& layer : layers) n_max = std::max(n_max, layer.n);
+    r.hi = n_max * omega;
+    r.ok = std::isfinite(r.lo) && std::isfinite(r.hi) && r.lo < r.hi;
+    return r;
 }
 
 }  // namespace tavrik

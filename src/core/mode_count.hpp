@@ -35,8 +35,10 @@
 //    positive for the count to be certified.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <limits>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -44,11 +46,6 @@
 #include "multilayer.hpp"
 
 namespace tavrik {
-
-// Above this many guided modes completing the list is not attempted (the
-// search list is returned as it is): bisecting for millions of modes would take
-// far longer than any caller is willing to wait.
-inline constexpr std::size_t max_completed_modes = std::size_t{1} << 21;
 
 // The number of guided modes whose propagation constant is strictly greater than
 // beta. A beta at or below max(n_0, n_(N-1)) omega counts every guided mode (the
@@ -68,15 +65,69 @@ std::size_t count_modes_above(std::span<const Layer> layers, double omega, doubl
 //    value near no mode, are dropped;
 //  * a mode that no search value claims is bracketed by the count and refined to
 //    within 1e-9 of its beta.
-// Where the count cannot be certified (see count_modes_above, a range with no
-// room, or more than max_completed_modes modes) the search values come back
-// sorted in descending order and otherwise unchanged. cancel is polled between
-// stack walks; when it returns true the call throws Cancelled.
+// Where the count cannot be certified (see count_modes_above, or a range with
+// no room) the search values come back sorted in descending order and
+// otherwise unchanged. The work grows with the number of modes, without
+// bound: cancel is polled between stack walks, and when it returns true the
+// call throws Cancelled.
 std::vector<double> complete_mode_list(std::span<const Layer> layers, double omega,
                                        Polarization pol, std::span<const double> search_betas,
                                        const CancelCheck& cancel = {});
 
+// The guided range max(n_0, n_(N-1)) omega < beta < max(n) omega; ok is false
+// for fewer than two layers or a range that is empty or not finite.
+struct GuidedRange {
+    double lo = 0.0;
+    double hi = 0.0;
+    bool ok = false;
+};
+GuidedRange guided_range(std::span<const Layer> layers, double omega);
+
+// A run of consecutive modes [first, end) of a stack with `total` modes.
+struct ModeBand {
+    std::size_t first = 0;
+    std::size_t end = 0;
+    std::size_t total = 0;
+};
+
+// The part of complete_mode_list that concerns the modes of `band`, from the
+// search values near them: the values complete_mode_list would give those
+// modes, in descending order, provided that
+//  * band_values holds every search value between two fences, a value s_hi
+//    (or the upper end of the guided range) whose lower claim probe counts
+//    band.first modes, and a value s_lo (or the lower end) whose upper claim
+//    probe counts band.end modes;
+//  * the claim probes of the values strictly between the fences lie between
+//    the fences' inner probes (no value crowds a fence within two claim
+//    widths).
+// The claims of values on the far side of a fence then only ever take modes
+// outside the band, and every probe that a refinement of a band mode can
+// use lies between the fences. Empty when a walk fails or the stack's total
+// is not band.total.
+std::optional<std::vector<double>> complete_mode_band(std::span<const Layer> layers,
+                                                      double omega, Polarization pol,
+                                                      std::span<const double> band_values,
+                                                      ModeBand band,
+                                                      const CancelCheck& cancel = {});
+
+// The search value that claims `mode` in complete_mode_list, if one does,
+// from the search values between two claim fences: points F_hi above the band
+// with count(F_hi) = band.first and F_lo below it with count(F_lo) = band.end
+// that lie in no value's claim window [s - w, s + w]. Values above F_hi then
+// claim only modes above the band and values below F_lo only modes below it,
+// whatever they are. Empty when no value claims the mode or a walk fails.
+std::optional<double> claimant(std::span<const Layer> layers, double omega, Polarization pol,
+                               std::span<const double> band_values, ModeBand band,
+                               std::size_t mode, const CancelCheck& cancel = {});
+
 namespace detail {
+
+// How far from a search value s its mode may lie: the search resolves 1e-9 in
+// beta; where doubles are coarser than that, a few of their spacings stand for
+// its resolution. Grows with s, as do s - width and s + width.
+inline double claim_width_at(double s) {
+    return std::max(2e-9, 8.0 * std::numeric_limits<double>::epsilon() * s);
+}
 
 // The outcome of one walk through the stack at one beta.
 struct PruferWalk {

@@ -19,35 +19,21 @@ namespace tavrik {
 
 std::vector<double> search_betas(const MultiLayer& multilayer, double omega,
                                  Polarization polarization, const CancelCheck& cancel) {
-    const std::span<const Layer> layers(multilayer.layers);
-    // The backend byte: zero selects the scattering matrix, any other value the
-    // transfer matrix. The choice is made once, outside the sample loop.
-    if (static_cast<std::uint8_t>(multilayer.backend) == 0) {
-        return detail::search_passes(
-            multilayer, omega,
-            [&](double beta) {
-                return scattering_characteristic(calculate_s_matrix(layers, omega, beta, polarization));
-            },
-            cancel);
-    }
-    return detail::search_passes(
-        multilayer, omega,
-        [&](double beta) {
-            return transfer_characteristic(calculate_t_matrix(layers, omega, beta, polarization));
-        },
-        cancel);
+    return with_characteristic(multilayer, omega, polarization, [&](auto&& characteristic) {
+        return detail::search_passes(multilayer, omega, characteristic, cancel);
+    });
 }
 
-std::vector<double> mode_list(const MultiLayer& multilayer, double omega,
-                              Polarization polarization, const CancelCheck& cancel) {
-    std::vector<double> betas = search_betas(multilayer, omega, polarization, cancel);
-
+std::vector<double> complete_search(const MultiLayer& multilayer, double omega,
+                                    Polarization polarization, std::span<const double> search,
+                                    const CancelCheck& cancel) {
     // The search alone keeps a peak only when the characteristic value reaches
     // fixed heights, so it drops modes whose |dT22/dbeta| is large (many-layer
     // stacks, cores on buffers, modes near cut-off). The certified count of the
     // oscillation theorem completes the list: one value per guided mode, the
     // search's own values kept bit for bit where they stand for a mode.
-    betas = complete_mode_list(multilayer.layers, omega, polarization, betas, cancel);
+    const std::vector<double> betas =
+        complete_mode_list(multilayer.layers, omega, polarization, search, cancel);
 
     std::vector<double> neffs;
     neffs.reserve(betas.size());
@@ -55,6 +41,12 @@ std::vector<double> mode_list(const MultiLayer& multilayer, double omega,
     // Stable, and a value goes first only when strictly greater.
     std::stable_sort(neffs.begin(), neffs.end(), std::greater<double>{});
     return neffs;
+}
+
+std::vector<double> mode_list(const MultiLayer& multilayer, double omega,
+                              Polarization polarization, const CancelCheck& cancel) {
+    return complete_search(multilayer, omega, polarization,
+                           search_betas(multilayer, omega, polarization, cancel), cancel);
 }
 
 namespace {

@@ -30,6 +30,8 @@
 #include "multilayer.hpp"
 #include "numeric.hpp"
 #include "peak_finder.hpp"
+#include "scattering_matrix.hpp"
+#include "transfer_matrix.hpp"
 
 namespace tavrik {
 
@@ -44,9 +46,33 @@ std::vector<double> search_betas(const MultiLayer& multilayer, double omega,
 std::vector<double> mode_list(const MultiLayer& multilayer, double omega,
                               Polarization polarization, const CancelCheck& cancel);
 
+// The search's values completed by the certified count (complete_mode_list),
+// as effective indices in descending order.
+std::vector<double> complete_search(const MultiLayer& multilayer, double omega,
+                                    Polarization polarization, std::span<const double> betas,
+                                    const CancelCheck& cancel);
+
 // "Mode m not found. Only c modes (0->c-1) available.", or, with no mode at
 // all, "Mode m not found. Only 0 modes available."
 std::string mode_not_found_message(std::uint32_t mode, std::size_t count);
+
+// Calls f with the characteristic value of the selected backend, a callable
+// double(double beta). The backend byte: zero selects the scattering matrix,
+// any other value the transfer matrix. The choice is made once, outside the
+// sample loops.
+template <class F>
+decltype(auto) with_characteristic(const MultiLayer& multilayer, double omega,
+                                   Polarization polarization, F&& f) {
+    const std::span<const Layer> layers(multilayer.layers);
+    if (static_cast<std::uint8_t>(multilayer.backend) == 0) {
+        return f([layers, omega, polarization](double beta) {
+            return scattering_characteristic(calculate_s_matrix(layers, omega, beta, polarization));
+        });
+    }
+    return f([layers, omega, polarization](double beta) {
+        return transfer_characteristic(calculate_t_matrix(layers, omega, beta, polarization));
+    });
+}
 
 namespace detail {
 
@@ -95,9 +121,86 @@ inline IndexBounds index_bounds(std::span<const Layer> layers) {
     return b;
 }
 
+// The characteristic value with its evaluations counted and the
+// cancellation check polled every cancel_poll_interval of them (first at the
+// first evaluation).
+template <class Characteristic>
+class CountedCharacteristic {
+public:
+    CountedCharacteristic(Characteristic& characteristic, const CancelCheck& cancel)
+        : characteristic_(characteristic), cancel_(cancel) {}
+    double operator()(double beta) {
+        if (evaluations_++ % cancel_poll_interval == 0 && cancel_()) throw Cancelled{};
+        return characteristic_(beta);
+    }
+    std::size_t evaluations() const { return evaluations_; }
+
+private:
+    Characteristic& characteristic_;
+    const CancelCheck& cancel_;
+    std::size_t evaluations_ = 0;
+};
+
+// The one scan of the search: a fresh PeakScanner with the pass's threshold
+// fed the samples y(k), k = begin, begin + 1, ... up to end - 1, or up to the
+// first k for which stop(k) holds. on_peak(middle) receives each reported
+// peak's middle sample as an index of the whole window, in scan order.
+template <class Sample, class OnPeak, class Stop>
+void scan_samples(std::size_t begin, std::size_t end, double threshold, Sample&& y,
+                  OnPeak&& on_peak, Stop&& stop) {
+    PeakScanner scanner(PeakSettings{0.0, threshold});
+    Peak peak;
+    for (std::size_t k = begin; k < end; ++k) {
+        if (scanner.feed(y(k), peak)) on_peak(begin + peak.middle_position());
+        if (stop(k)) break;
+    }
+}
+
+// One window (lo, hi) of a pass, scanned whole.
+template <class Evaluate>
+void scan_window(double lo, double hi, double step, double threshold, Evaluate& evaluate,
+                 std::vector<double>& found) {
+    scan_samples(
+        0, arange_count(lo, hi, step), threshold,
+        [&](std::size_t k) { return evaluate(arange_at(k, lo, step)); },
+        [&](std::size_t middle) { found.push_back(arange_at(middle, lo, step)); },
+        [](std::size_t) { return false; });
+}
+
+// The passes after the first: each centre c of pass i - 1 becomes the window
+// (c - step_(i-1), c + step_(i-1)) of pass i. Windows are independent, so the
+// final values of a set of first-pass peaks are the union of each one's.
+template <class Evaluate>
+std::vector<double> later_passes(std::vector<double> centres, int scan_limit, Evaluate& evaluate) {
+    std::vector<double> found;
+    for (int i = 3; i < scan_limit && !centres.empty(); ++i) {
+        const double previous_step = pass_step(i - 1);
+        found.clear();
+        for (const double centre : centres) {
+            scan_window(centre - previous_step, centre + previous_step, pass_step(i),
+                        pass_threshold(i), evaluate, found);
+        }
+        centres.swap(found);
+    }
+    return centres;
+}
+
+// The first pass's window over the whole index range.
+struct FirstPass {
+    double lo = 0.0;
+    double hi = 0.0;
+    double step = 0.0;
+};
+
+inline FirstPass first_pass(const MultiLayer& multilayer, double omega) {
+    const IndexBounds bounds = index_bounds(multilayer.layers);
+    return FirstPass{bounds.n_min * omega + 1e-9, bounds.n_max * omega - 1e-9, pass_step(2)};
+}
+
 // The pass loop over any characteristic value (a callable double(double
 // beta)); search_betas hands it the selected matrix method, tests a synthetic
-// curve.
+// curve. With the default scan_limit the first pass scans the whole range and
+// seven more refine its peaks.
 //
 // The found list is in scan order: window by window, in the order of the
 // previous pass's list, and left to right within a window. No order is
@@ -108,44 +211,12 @@ inline IndexBounds index_bounds(std::span<const Layer> layers) {
 template <class Characteristic>
 std::vector<double> search_passes(const MultiLayer& multilayer, double omega,
                                   Characteristic&& characteristic, const CancelCheck& cancel) {
-    const IndexBounds bounds = index_bounds(multilayer.layers);
-    const double first_lo = bounds.n_min * omega + 1e-9;
-    const double first_hi = bounds.n_max * omega - 1e-9;
-
-    std::vector<double> found;    // this pass's peaks, in beta
-    std::vector<double> centres;  // the previous pass's peaks: this pass's windows
-    double previous_step = 0.0;
-    std::size_t evaluations = 0;
-
-    for (int i = 2; i < multilayer.scan_limit; ++i) {
-        const double step = pass_step(i);
-        PeakScanner scanner(PeakSettings{0.0, pass_threshold(i)});
-        found.clear();
-
-        const auto scan_window = [&](double lo, double hi) {
-            const std::size_t count = arange_count(lo, hi, step);
-            scanner.reset();
-            Peak peak;
-            for (std::size_t k = 0; k < count; ++k) {
-                if (evaluations++ % cancel_poll_interval == 0 && cancel()) throw Cancelled{};
-                if (scanner.feed(characteristic(arange_at(k, lo, step)), peak)) {
-                    found.push_back(arange_at(peak.middle_position(), lo, step));
-                }
-            }
-        };
-
-        if (i == 2) {
-            scan_window(first_lo, first_hi);
-        } else {
-            for (double centre : centres) scan_window(centre - previous_step, centre + previous_step);
-        }
-        centres.swap(found);
-        previous_step = step;
-        // With no window left every later pass is empty: stop here (a flat
-        // or one-layer stack has no sample at all).
-        if (centres.empty()) break;
-    }
-    return centres;
+    const FirstPass first = first_pass(multilayer, omega);
+    if (multilayer.scan_limit <= 2) return {};
+    CountedCharacteristic evaluate(characteristic, cancel);
+    std::vector<double> centres;
+    scan_window(first.lo, first.hi, first.step, pass_threshold(2), evaluate, centres);
+    return later_passes(std::move(centres), multilayer.scan_limit, evaluate);
 }
 
 }  // namespace detail
