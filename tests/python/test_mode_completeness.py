@@ -68,3 +68,22 @@ def test_every_reported_mode_is_continuous_at_its_interfaces(layers, polarizatio
     assert count >= 1
     for mode in range(count):
         assert_continuous(s.field(TWO_PI, polarization, mode), layers, polarization, rel=1e-5, context=(mode,))
+
+
+def test_mode_zero_of_a_core_of_millions_of_modes_is_the_true_mode():
+    # A 7e5-thick core guides millions of modes, packed within 1e-12 of each
+    # other near n1: mode 0 is the even TE root of the slab relation
+    # u sin u = sqrt(V^2 - u^2) cos u with u = kx d / 2 in (0, pi/2), solved
+    # here to 40 digits.
+    mpmath = pytest.importorskip("mpmath")
+    mp = mpmath.mp
+    mp.dps = 40
+    omega, n1, n2, d = 2 * math.pi / 1.55, 3.476, 1.444, 7e5
+    k0, N1, N2, D = (mp.mpf(x) for x in (omega, n1, n2, d))
+    v = D / 2 * k0 * mp.sqrt(N1**2 - N2**2)
+    u = mp.findroot(lambda u: u * mp.sin(u) - mp.sqrt(v**2 - u**2) * mp.cos(u), mp.pi / 2 * v / (v + 1))
+    assert 0 < u < mp.pi / 2
+    beta = mp.sqrt((N1 * k0) ** 2 - (2 * u / D) ** 2)
+    got = stack([(n2, 0.0), (n1, d), (n2, 0.0)]).neff(omega, TE, 0)
+    # The search resolves 1e-9 in beta; the next mode lies about 1e-11 lower.
+    assert abs(mp.mpf(got) * k0 - beta) < mp.mpf(2e-9)
