@@ -140,12 +140,12 @@ TEST(LocalSearch, ModesNearTheEndsOfTheRangeAgree) {
     }
 }
 
-// Random stacks of 1 to 30 layers, both backends, TE and TM: 200 by default,
+// Random stacks of 1 to 30 layers, both backends, TE and TM: 100 by default,
 // as many as TAVRIK_RANDOM_STACKS asks for (thousands take minutes, since the
 // whole search is the reference).
 TEST(LocalSearch, RandomStacksAgreeWithTheWholeSearch) {
     const char* requested = std::getenv("TAVRIK_RANDOM_STACKS");
-    const int count = requested ? std::atoi(requested) : 200;
+    const int count = requested ? std::atoi(requested) : 100;
     std::mt19937_64 rng(20240614);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     std::size_t modes = 0, stacks = 0;
