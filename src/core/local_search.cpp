@@ -170,14 +170,22 @@ ClaimedMode claimed_alone(const MultiLayer& multilayer, double omega, Polarizati
     const std::optional<double> s = claimant(multilayer.layers, omega, polarization, inside,
                                              ModeBand{first, end, total}, mode, cancel);
     if (!s) return result;
-    const double w = 3.0 * claim_width_at(*s);
-    std::size_t above = 0, below = 0;
-    if (!count_at(multilayer, omega, polarization, std::min(*s + w, range.hi), above) ||
-        !count_at(multilayer, omega, polarization, std::max(*s - w, range.lo), below))
-        return ClaimedMode{false, true, 0.0, true};
-    result.found = above == mode && below == mode + 1;
+    const std::optional<bool> alone = alone_near(multilayer, omega, polarization, *s, mode);
+    if (!alone) return ClaimedMode{false, true, 0.0, true};
+    result.found = *alone;
     result.beta = *s;
     return result;
+}
+
+std::optional<bool> alone_near(const MultiLayer& multilayer, double omega,
+                               Polarization polarization, double beta, std::size_t mode) {
+    const GuidedRange range = guided_range(multilayer.layers, omega);
+    const double w = 3.0 * claim_width_at(beta);
+    std::size_t above = 0, below = 0;
+    if (!count_at(multilayer, omega, polarization, std::min(beta + w, range.hi), above) ||
+        !count_at(multilayer, omega, polarization, std::max(beta - w, range.lo), below))
+        return std::nullopt;
+    return above == mode && below == mode + 1;
 }
 
 std::vector<double> band_values(std::span<const double> values, const Fences& fences) {

@@ -41,6 +41,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -119,6 +120,13 @@ ClaimedMode claimed_alone(const MultiLayer& multilayer, double omega, Polarizati
                           std::span<const double> values, double x, double y,
                           const ModeBracket& bracket, std::size_t mode, std::size_t total,
                           const CancelCheck& cancel);
+
+// Whether mode k is the only mode within three claim widths of beta (count
+// k above it, k + 1 below it); empty when a walk fails. Then every other
+// mode's value (a claimed value within a claim width of its mode, a refined
+// one within half the refinement's tolerance) sorts on its own side of beta.
+std::optional<bool> alone_near(const MultiLayer& multilayer, double omega,
+                               Polarization polarization, double beta, std::size_t mode);
 
 // The first pass replayed on demand: its samples and the final values of its
 // peaks are computed once and kept.
@@ -253,10 +261,22 @@ NeffResult local_neff(const MultiLayer& multilayer, double omega, Polarization p
         if (fences.failed) return whole();
         if (fences.upper.found && fences.lower.found) {
             const ModeBand band{fences.upper.count, fences.lower.count, *total};
-            const auto betas = complete_mode_band(multilayer.layers, omega, polarization,
-                                                  band_values(values, fences), band, cancel);
-            if (!betas) return whole();
+            const std::vector<double> inside = band_values(values, fences);
+            // The modes after k first left out: when no other mode lies near
+            // mode k's value, every other value sorts on its own side of it.
+            const auto partial = complete_mode_band(multilayer.layers, omega, polarization,
+                                                    inside, band, mode, cancel);
+            if (!partial) return whole();
+            const double beta = (*partial)[mode - band.first];
+            const std::optional<bool> alone =
+                alone_near(multilayer, omega, polarization, beta, mode);
+            if (!alone) return whole();
             if (counts) counts->evaluations = evaluate.evaluations();
+            if (*alone) return beta / omega;
+            auto betas = complete_mode_band(multilayer.layers, omega, polarization, inside, band,
+                                            band.end, cancel);
+            if (!betas) return whole();
+            std::sort(betas->begin(), betas->end(), std::greater<double>{});
             return (*betas)[mode - band.first] / omega;
         }
         // find_fences takes an end of the guided range as a fence once the

@@ -625,14 +625,15 @@ bool claim_search_values(Completer& completer, std::span<const double> search, d
 // stays that of the search list. Empty when a walk fails.
 std::optional<std::vector<double>> complete_band(Completer& completer,
                                                  std::span<const double> search, double lo,
-                                                 double hi, ModeBand band) {
+                                                 double hi, ModeBand band,
+                                                 std::size_t through = SIZE_MAX) {
     // A value and a claim flag per mode; a band of billions of modes is
     // refused before anything is allocated.
     require_memory(band.end - band.first, sizeof(double) + 1);
     std::vector<double> modes(band.end - band.first, 0.0);
     std::vector<bool> claimed(modes.size(), false);
     if (!claim_search_values(completer, search, lo, hi, band, modes, claimed)) return std::nullopt;
-    for (std::size_t m = band.first; m < band.end; ++m) {
+    for (std::size_t m = band.first; m < band.end && m <= through; ++m) {
         if (claimed[m - band.first]) continue;
         completer.known().forget_below(m);
         modes[m - band.first] = completer.refine(m);
@@ -667,7 +668,8 @@ std::vector<double> complete_mode_list(std::span<const Layer> layers, double ome
 std::optional<std::vector<double>> complete_mode_band(std::span<const Layer> layers,
                                                       double omega, Polarization pol,
                                                       std::span<const double> band_values,
-                                                      ModeBand band, const CancelCheck& cancel) {
+                                                      ModeBand band, std::size_t through,
+                                                      const CancelCheck& cancel) {
     const GuidedRange range = guided_range(layers, omega);
     if (!range.ok || band.first > band.end || band.end > band.total) return std::nullopt;
     Completer completer(layers, omega, pol, cancel);
@@ -675,9 +677,7 @@ std::optional<std::vector<double>> complete_mode_band(std::span<const Layer> lay
     if (!completer.probe(range.lo, total) || total != band.total) return std::nullopt;
     completer.known().record(0, Probe{range.hi});
     const std::vector<double> search = sorted_descending(band_values);
-    auto modes = complete_band(completer, search, range.lo, range.hi, band);
-    if (modes) *modes = sorted_descending(*modes);
-    return modes;
+    return complete_band(completer, search, range.lo, range.hi, band, through);
 }
 
 std::optional<double> claimant(std::span<const Layer> layers, double omega, Polarization pol,

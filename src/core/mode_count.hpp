@@ -91,8 +91,10 @@ struct ModeBand {
 };
 
 // The part of complete_mode_list that concerns the modes of `band`, from the
-// search values near them: the values complete_mode_list would give those
-// modes, in descending order, provided that
+// search values near them: the value complete_mode_list gives each mode m of
+// the band (element m - band.first; modes past `through` are left at zero,
+// since a mode's value never depends on the modes refined after it),
+// provided that
 //  * band_values holds every search value between two fences, a value s_hi
 //    (or the upper end of the guided range) whose lower claim probe counts
 //    band.first modes, and a value s_lo (or the lower end) whose upper claim
@@ -107,7 +109,7 @@ struct ModeBand {
 std::optional<std::vector<double>> complete_mode_band(std::span<const Layer> layers,
                                                       double omega, Polarization pol,
                                                       std::span<const double> band_values,
-                                                      ModeBand band,
+                                                      ModeBand band, std::size_t through,
                                                       const CancelCheck& cancel = {});
 
 // The search value that claims `mode` in complete_mode_list, if one does,
