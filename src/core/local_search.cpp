@@ -188,6 +188,15 @@ std::optional<bool> alone_near(const MultiLayer& multilayer, double omega,
     return above == mode && below == mode + 1;
 }
 
+std::optional<std::size_t> modes_above(const MultiLayer& multilayer, double omega,
+                                       Polarization polarization, double beta) {
+    const GuidedRange range = guided_range(multilayer.layers, omega);
+    std::size_t count = 0;
+    if (!count_at(multilayer, omega, polarization, std::max(beta, range.lo), count))
+        return std::nullopt;
+    return count;
+}
+
 std::vector<double> band_values(std::span<const double> values, const Fences& fences) {
     std::vector<double> band;
     for (const double v : values) {

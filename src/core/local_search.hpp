@@ -128,6 +128,10 @@ ClaimedMode claimed_alone(const MultiLayer& multilayer, double omega, Polarizati
 std::optional<bool> alone_near(const MultiLayer& multilayer, double omega,
                                Polarization polarization, double beta, std::size_t mode);
 
+// The count at max(beta, lower end of the guided range); empty when the walk fails.
+std::optional<std::size_t> modes_above(const MultiLayer& multilayer, double omega,
+                                       Polarization polarization, double beta);
+
 // The first pass replayed on demand: its samples and the final values of its
 // peaks are computed once and kept.
 template <class Evaluate>
@@ -262,21 +266,35 @@ NeffResult local_neff(const MultiLayer& multilayer, double omega, Polarization p
         if (fences.upper.found && fences.lower.found) {
             const ModeBand band{fences.upper.count, fences.lower.count, *total};
             const std::vector<double> inside = band_values(values, fences);
-            // The modes after k first left out: when no other mode lies near
-            // mode k's value, every other value sorts on its own side of it.
-            const auto partial = complete_mode_band(multilayer.layers, omega, polarization,
-                                                    inside, band, mode, cancel);
-            if (!partial) return whole();
-            const double beta = (*partial)[mode - band.first];
-            const std::optional<bool> alone =
-                alone_near(multilayer, omega, polarization, beta, mode);
-            if (!alone) return whole();
-            if (counts) counts->evaluations = evaluate.evaluations();
-            if (*alone) return beta / omega;
+            // A mode's value never depends on the modes refined after it, and
+            // every value lies within a claim width of its mode: the modes
+            // below beta - 3w (w a claim width) have values below beta - 2w.
+            // So the band is refined only down to the last mode above
+            // beta - 3w, and the rest only when the k-th value there is
+            // not clear of the modes below.
             auto betas = complete_mode_band(multilayer.layers, omega, polarization, inside, band,
-                                            band.end, cancel);
+                                            mode, cancel);
             if (!betas) return whole();
+            const double beta = (*betas)[mode - band.first];
+            const double clear_below = beta - 3.0 * claim_width_at(beta);
+            const std::optional<std::size_t> near = modes_above(multilayer, omega, polarization, clear_below);
+            if (!near) return whole();
+            const std::size_t through = std::min(std::max<std::size_t>(*near, std::size_t{mode} + 1), band.end) - 1;
+            if (through > mode) {
+                betas = complete_mode_band(multilayer.layers, omega, polarization, inside, band,
+                                           through, cancel);
+                if (!betas) return whole();
+            }
+            betas->resize(through + 1 - band.first);
             std::sort(betas->begin(), betas->end(), std::greater<double>{});
+            const double kth = (*betas)[mode - band.first];
+            if (!(kth > clear_below + 2.0 * claim_width_at(beta)) && through + 1 < band.end) {
+                betas = complete_mode_band(multilayer.layers, omega, polarization, inside, band,
+                                           band.end, cancel);
+                if (!betas) return whole();
+                std::sort(betas->begin(), betas->end(), std::greater<double>{});
+            }
+            if (counts) counts->evaluations = evaluate.evaluations();
             return (*betas)[mode - band.first] / omega;
         }
         // find_fences takes an end of the guided range as a fence once the
