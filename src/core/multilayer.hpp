@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "complex.hpp"
+#include "complex_layer.hpp"
 #include "layer.hpp"
 
 namespace tavrik {
@@ -19,6 +20,9 @@ struct MultiLayer {
     std::int32_t scan_limit = 10;
     double plot_step = 0.001;
     BackEnd backend = BackEnd::Transfer;
+    // The complex records, kept only when some layer's index has a non-zero
+    // imaginary part; `layers` then holds the real parts for the grid.
+    ComplexLayers complex_layers;
 };
 
 // A cancellation check handed in by the caller: polled every few thousand

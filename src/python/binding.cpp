@@ -140,10 +140,10 @@ std::string plural(std::size_t n, const char* one, const char* many) { return n 
 
 [[noreturn]] void too_many_positional(const Signature& s, std::size_t given) {
     std::string message = s.full_name;
-    if (s.required != s.count) {
-        message += " takes from " + std::to_string(s.required) + " to " + std::to_string(s.count);
+    if (s.required != s.positional) {
+        message += " takes from " + std::to_string(s.required) + " to " + std::to_string(s.positional);
     } else {
-        message += " takes " + std::to_string(s.count);
+        message += " takes " + std::to_string(s.positional);
     }
     message += " positional arguments but " + std::to_string(given) + " " +
                plural(given, "was", "were") + " given";
@@ -205,7 +205,7 @@ void check_required(const Signature& s, const Arguments& out) {
 
 Arguments fit_fastcall(const Signature& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const auto given = static_cast<std::size_t>(nargs);
-    if (given > s.count) too_many_positional(s, given);
+    if (given > s.positional) too_many_positional(s, given);
     Arguments out{};
     for (std::size_t i = 0; i < given; ++i) out[i] = args[i];
     if (kwnames != nullptr) {
@@ -220,7 +220,7 @@ Arguments fit_fastcall(const Signature& s, PyObject* const* args, Py_ssize_t nar
 
 Arguments fit_tuple_dict(const Signature& s, PyObject* args, PyObject* kwargs) {
     const auto given = static_cast<std::size_t>(require(PyTuple_Size(args)));
-    if (given > s.count) too_many_positional(s, given);
+    if (given > s.positional) too_many_positional(s, given);
     Arguments out{};
     for (std::size_t i = 0; i < given; ++i) out[i] = PyTuple_GetItem(args, static_cast<Py_ssize_t>(i));
     if (kwargs != nullptr && PyDict_Size(kwargs) > 0) {
@@ -270,6 +270,23 @@ double to_double(PyObject* obj, const char* name) {
     return value;
 }
 
+// A complex index comes from a complex (NumPy's complex128 is one) or from an
+// object's __complex__; everything else goes through to_double, unchanged.
+Complex to_index(PyObject* obj, const char* name) {
+    if (PyComplex_Check(obj)) {
+        return Complex{PyComplex_RealAsDouble(obj), PyComplex_ImagAsDouble(obj)};
+    }
+    if (!PyFloat_Check(obj) && PyObject_HasAttrString(obj, "__complex__")) {
+        Ref value = Ref::steal(PyObject_CallMethod(obj, "__complex__", nullptr));
+        if (!value) raise_argument_error(name);
+        if (!PyComplex_Check(value.get())) {
+            raise(PyExc_TypeError, std::string("argument '") + name + "': __complex__ returned a non-complex");
+        }
+        return Complex{PyComplex_RealAsDouble(value.get()), PyComplex_ImagAsDouble(value.get())};
+    }
+    return Complex{to_double(obj, name), 0.0};
+}
+
 Polarization to_polarization(PyObject* obj, const char* name) {
     if (obj == nullptr || obj == Py_None) return Polarization::TE;
     if (!PyObject_TypeCheck(obj, type_of<Polarization>())) {
@@ -295,7 +312,7 @@ std::uint32_t to_mode(PyObject* obj, const char* name) {
     return static_cast<std::uint32_t>(value);
 }
 
-Layers to_layers(PyObject* obj, const char* name) {
+Layers to_layers(PyObject* obj, const char* name, ComplexLayers* complex_layers) {
     try {
         if (PyUnicode_Check(obj)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
         if (!PySequence_Check(obj)) raise_cannot_convert(obj, "Sequence");
@@ -311,10 +328,11 @@ Layers to_layers(PyObject* obj, const char* name) {
         }
         Ref iterator = require(Ref::steal(PyObject_GetIter(obj)));
         while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
-            if (!PyObject_TypeCheck(item.get(), type_of<Layer>())) raise_cannot_convert(item.get(), "Layer");
-            auto& cell = *reinterpret_cast<Cell<Layer>*>(item.get());
+            if (!PyObject_TypeCheck(item.get(), type_of<ComplexLayer>())) raise_cannot_convert(item.get(), "Layer");
+            auto& cell = *reinterpret_cast<Cell<ComplexLayer>*>(item.get());
             SharedAccess access(cell.borrow);
-            layers.push_back(cell.value);
+            layers.push_back(Layer{cell.value.n.re, cell.value.d});
+            if (complex_layers != nullptr) complex_layers->push_back(cell.value);
         }
         if (PyErr_Occurred()) throw PythonError{};
         return layers;

@@ -1,9 +1,11 @@
-// Layer(n, d): an immutable value holder for one slab of the stack.
+// Layer(n, d): an immutable value holder for one slab of the stack. The index
+// may be complex (an absorbing, metallic or amplifying layer); a complex index
+// with a zero imaginary part is the real index, in every respect.
 #include "binding.hpp"
 
 #include <string>
 
-#include "layer.hpp"
+#include "complex_layer.hpp"
 #include "text.hpp"
 
 namespace tavrik::python {
@@ -12,39 +14,67 @@ namespace {
 const char* const layer_names[] = {"n", "d"};
 Signature layer_signature("Layer.__new__()", layer_names, 2);
 
+bool is_complex(const ComplexLayer& layer) { return layer.n.im != 0.0; }
+
 PyObject* layer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         const Arguments arg = fit_tuple_dict(layer_signature, args, kwargs);
-        const double n = to_double(arg[0], "n");
+        Complex n = to_index(arg[0], "n");
         const double d = to_double(arg[1], "d");
-        return new_cell(type, Layer{n, d});
+        if (n.im == 0.0) n.im = 0.0;  // -0.0 too: a real index
+        return new_cell(type, ComplexLayer{n, d});
     });
+}
+
+// A complex index reads as Python writes a complex: "(1.5+0.01j)".
+std::string format_index(Complex n) {
+    if (n.im == 0.0) return format_decimal(n.re);
+    const std::string im = format_decimal(n.im);
+    return "(" + format_decimal(n.re) + (im[0] == '-' ? "" : "+") + im + "j)";
 }
 
 PyObject* layer_str(PyObject* self) {
     return guarded([&] {
-        auto& cell = cell_of<Layer>(self);
+        auto& cell = cell_of<ComplexLayer>(self);
         SharedAccess access(cell.borrow);
-        const std::string text = "Layer(n=" + format_decimal(cell.value.n) +
+        const std::string text = "Layer(n=" + format_index(cell.value.n) +
                                  ", d=" + format_decimal(cell.value.d) + ")";
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     });
 }
 
+PyObject* get_n(PyObject* self, void*) {
+    return guarded([&] {
+        auto& cell = cell_of<ComplexLayer>(self);
+        SharedAccess access(cell.borrow);
+        const Complex n = cell.value.n;
+        return is_complex(cell.value) ? PyComplex_FromDoubles(n.re, n.im) : PyFloat_FromDouble(n.re);
+    });
+}
+
 PyTypeObject* create_layer_type() {
+    static PyGetSetDef getset[] = {
+        {"n", get_n, nullptr,
+         "The refractive index: a float, or a complex n' + i n'' (n'' > 0 absorbs).", nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
+    };
     intern(layer_signature);
-    return create_class<Layer>({
-        {Py_tp_doc, const_cast<char*>("Layer(n, d)\n--\n\n")},
+    return create_class<ComplexLayer>({
+        {Py_tp_doc, const_cast<char*>("Layer(n, d)\n--\n\n"
+                                      "One slab of a stack: refractive index n (a float, or a complex\n"
+                                      "n' + i n'' for an absorbing (n'' > 0), metallic or amplifying\n"
+                                      "layer) and thickness d.")},
         {Py_tp_new, reinterpret_cast<void*>(layer_new)},
         {Py_tp_repr, reinterpret_cast<void*>(layer_str)},
         {Py_tp_str, reinterpret_cast<void*>(layer_str)},
+        {Py_tp_getset, getset},
     });
 }
 
 }  // namespace
 
 template <>
-PyTypeObject* type_of<Layer>() {
+PyTypeObject* type_of<ComplexLayer>() {
     static PyTypeObject* type = create_layer_type();
     return type;
 }

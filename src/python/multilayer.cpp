@@ -1,13 +1,17 @@
 // MultiLayer(layers): the stack and its settings, and the three computations.
 #include "binding.hpp"
 
+#include <algorithm>
 #include <charconv>
+#include <optional>
 #include <cmath>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "complex_mode_solver.hpp"
 #include "mode_solver.hpp"
+#include "search.hpp"
 #include "multilayer.hpp"
 
 namespace tavrik::python {
@@ -29,14 +33,21 @@ Signature group_index_signature("MultiLayer.group_index()", mode_names, 1);
 
 const char* const sweep_names[] = {"omegas", "polarization"};
 Signature dispersion_signature("MultiLayer.dispersion()", sweep_names, 1);
-const char* const modes_names[] = {"omega", "polarization"};
-Signature modes_signature("MultiLayer.modes()", modes_names, 1);
+const char* const modes_names[] = {"omega", "polarization", "leaky", "window"};
+Signature modes_signature("MultiLayer.modes()", modes_names, 1, 2);
 
 PyObject* multilayer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         const Arguments arg = fit_tuple_dict(new_signature, args, kwargs);
         MultiLayer record;
-        record.layers = to_layers(arg[0], "layers");
+        ComplexLayers complex_layers;
+        record.layers = to_layers(arg[0], "layers", &complex_layers);
+        for (const ComplexLayer& layer : complex_layers) {
+            if (layer.n.im != 0.0) {
+                record.complex_layers = std::move(complex_layers);
+                break;
+            }
+        }
         return new_cell(type, std::move(record));
     });
 }
@@ -94,12 +105,72 @@ PyObject* mode_call(const Signature& signature, PyObject* self, PyObject* const*
     });
 }
 
+// ---- complex stacks ------------------------------------------------------------
+
+std::string repr_double(double value);
+void require_certifiable(const Layers& layers, double omega);
+
+// The modes of a complex stack are certified on any finite stack: ValueError
+// naming the first layer or value that is not one.
+void require_complex_stack(const ComplexLayers& layers, double omega) {
+    if (!(std::isfinite(omega) && omega > 0.0))
+        raise(PyExc_ValueError, "omega must be finite and positive, not " + repr_double(omega));
+    if (layers.size() < 2) raise(PyExc_ValueError, "a stack needs two half-spaces");
+    for (std::size_t j = 0; j < layers.size(); ++j) {
+        const ComplexLayer& layer = layers[j];
+        const std::string name = "layer " + std::to_string(j);
+        if (!(std::isfinite(layer.n.re) && std::isfinite(layer.n.im)))
+            raise(PyExc_ValueError, name + ": n must be finite, not " + repr_double(layer.n.re) + " + " +
+                                        repr_double(layer.n.im) + "j");
+        if (layer.n.re == 0.0 && layer.n.im == 0.0) raise(PyExc_ValueError, name + ": n must not be zero");
+        const bool inner = j > 0 && j + 1 < layers.size();
+        if (inner && !(std::isfinite(layer.d) && layer.d >= 0.0))
+            raise(PyExc_ValueError,
+                  name + ": d must be finite and non-negative, not " + repr_double(layer.d));
+    }
+}
+
+// The complex stack the solvers see: the record's complex layers, or the real
+// ones as complex indices with a zero imaginary part (leaky modes of a real stack).
+ComplexLayers complex_stack(const MultiLayer& record) {
+    if (!record.complex_layers.empty()) return record.complex_layers;
+    ComplexLayers layers;
+    for (const Layer& layer : record.layers) layers.push_back(ComplexLayer{Complex{layer.n, 0.0}, layer.d});
+    return layers;
+}
+
+// The bound modes of a complex stack in the default window; the search's
+// failure message (a mode on the window's edge) as a ValueError.
+std::vector<Complex> complex_bound_modes(const ComplexLayers& layers, double omega, Polarization pol,
+                                         const CancelCheck& cancel) {
+    require_complex_stack(layers, omega);
+    ComplexModesResult found =
+        complex_modes(layers, omega, pol, default_bound_window(layers, omega), false, cancel);
+    if (auto* message = std::get_if<std::string>(&found)) raise(PyExc_ValueError, *message);
+    return std::get<0>(std::move(found));
+}
+
+using NeffValue = std::variant<double, Complex>;
+
 PyObject* multilayer_neff(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return mode_call(
         neff_signature, self, args, nargs, kwnames,
         [](const MultiLayer& record, double omega, Polarization polarization, std::uint32_t mode,
-           const CancelCheck& cancel) { return neff(record, omega, polarization, mode, cancel); },
-        PyFloat_FromDouble);
+           const CancelCheck& cancel) -> std::variant<NeffValue, std::string> {
+            if (record.complex_layers.empty()) {
+                NeffResult result = neff(record, omega, polarization, mode, cancel);
+                if (auto* message = std::get_if<std::string>(&result)) return std::move(*message);
+                return NeffValue{std::get<double>(result)};
+            }
+            const std::vector<Complex> modes = complex_bound_modes(record.complex_layers, omega, polarization, cancel);
+            if (mode >= modes.size()) return mode_not_found_message(mode, modes.size());
+            return NeffValue{modes[mode]};
+        },
+        [](NeffValue value) {
+            if (const double* real = std::get_if<double>(&value)) return PyFloat_FromDouble(*real);
+            const Complex z = std::get<Complex>(value);
+            return PyComplex_FromDoubles(z.re, z.im);
+        });
 }
 
 PyObject* multilayer_index(PyObject* self, PyObject*) {
@@ -114,7 +185,12 @@ PyObject* multilayer_field(PyObject* self, PyObject* const* args, Py_ssize_t nar
     return mode_call(
         field_signature, self, args, nargs, kwnames,
         [](const MultiLayer& record, double omega, Polarization polarization, std::uint32_t mode,
-           const CancelCheck& cancel) { return field(record, omega, polarization, mode, cancel); },
+           const CancelCheck& cancel) -> FieldResult {
+            if (record.complex_layers.empty()) return field(record, omega, polarization, mode, cancel);
+            const std::vector<Complex> modes = complex_bound_modes(record.complex_layers, omega, polarization, cancel);
+            if (mode >= modes.size()) return mode_not_found_message(mode, modes.size());
+            return complex_mode_field(record, record.complex_layers, omega, polarization, modes[mode]);
+        },
         [](FieldData&& data) { return new_field_data(std::move(data)); });
 }
 
@@ -146,10 +222,74 @@ void require_certifiable(const Layers& layers, double omega) {
     }
 }
 
+// window = (re_min, re_max, im_min, im_max), or nothing for None.
+std::optional<Rectangle> to_window(PyObject* obj, const char* name) {
+    if (obj == nullptr || obj == Py_None) return std::nullopt;
+    const std::vector<double> v = to_doubles(obj, name);
+    if (v.size() != 4)
+        raise(PyExc_ValueError, std::string("argument '") + name +
+                                    "': expected (re_min, re_max, im_min, im_max), got " +
+                                    std::to_string(v.size()) + " values");
+    for (double x : v)
+        if (!std::isfinite(x)) raise(PyExc_ValueError, std::string("argument '") + name + "': values must be finite");
+    if (!(v[0] < v[1] && v[2] < v[3]))
+        raise(PyExc_ValueError, std::string("argument '") + name + "': needs re_min < re_max and im_min < im_max");
+    return Rectangle{v[0], v[1], v[2], v[3]};
+}
+
+PyObject* complex_list(const std::vector<Complex>& modes) {
+    Ref list = require(Ref::steal(PyList_New(static_cast<Py_ssize_t>(modes.size()))));
+    for (std::size_t k = 0; k < modes.size(); ++k) {
+        PyObject* z = PyComplex_FromDoubles(modes[k].re, modes[k].im);
+        if (z == nullptr) throw PythonError{};
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), z);
+    }
+    return list.release();
+}
+
+// modes() of a complex stack, or of any stack with leaky=True: the bound modes
+// (of a real stack: the exact real solver's) and, when asked, the leaky ones,
+// by decreasing real part. Runs on copies without the interpreter lock.
+PyObject* complex_mode_list(const MultiLayer& stack, double omega, Polarization polarization, bool leaky,
+                            const std::optional<Rectangle>& window) {
+    const bool real = stack.complex_layers.empty();
+    const ComplexLayers layers = complex_stack(stack);
+    require_complex_stack(layers, omega);
+    if (real) require_certifiable(stack.layers, omega);
+    const Rectangle bound_window = window ? *window : default_bound_window(layers, omega);
+    const Rectangle leaky_window = window ? *window : default_leaky_window(layers, omega);
+    std::vector<Complex> modes;
+    std::vector<double> betas;
+    ComplexModesResult bound, radiating;
+    {
+        ReleasedLock lock;
+        const CancelCheck cancel{ReleasedLock::poll_signals, &lock};
+        if (real) {
+            betas = guided_betas(stack.layers, omega, polarization, cancel);
+        } else {
+            bound = complex_modes(layers, omega, polarization, bound_window, false, cancel);
+        }
+        if (leaky) radiating = leaky_modes(layers, omega, polarization, leaky_window, cancel);
+    }
+    for (const ComplexModesResult* found : {&bound, &radiating}) {
+        if (auto* message = std::get_if<std::string>(found)) raise(PyExc_ValueError, *message);
+        for (Complex z : std::get<0>(*found)) modes.push_back(z);
+    }
+    for (double beta : betas) {
+        const Complex n{beta / omega, 0.0};
+        const Rectangle& w = bound_window;
+        if (!window || (n.re >= w.re_min && n.re <= w.re_max && w.im_min <= 0.0 && w.im_max >= 0.0))
+            modes.push_back(n);
+    }
+    std::stable_sort(modes.begin(), modes.end(), [](Complex a, Complex b) { return a.re > b.re; });
+    return complex_list(modes);
+}
+
 PyObject* multilayer_modes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&] {
         const Arguments arg = fit_fastcall(modes_signature, args, nargs, kwnames);
         Layers layers;
+        ComplexLayers complex_layers;
         double omega = 0.0;
         Polarization polarization = Polarization::TE;
         {
@@ -158,6 +298,15 @@ PyObject* multilayer_modes(PyObject* self, PyObject* const* args, Py_ssize_t nar
             omega = to_double(arg[0], "omega");
             polarization = to_polarization(arg[1], "polarization");
             layers = cell.value.layers;
+            complex_layers = cell.value.complex_layers;
+        }
+        const bool leaky = arg[2] != nullptr && require(PyObject_IsTrue(arg[2])) == 1;
+        const std::optional<Rectangle> window = to_window(arg[3], "window");
+        if (!complex_layers.empty() || leaky) {
+            MultiLayer stack;
+            stack.layers = layers;
+            stack.complex_layers = std::move(complex_layers);
+            return complex_mode_list(stack, omega, polarization, leaky, window);
         }
         require_certifiable(layers, omega);
         std::vector<double> betas;
@@ -165,6 +314,14 @@ PyObject* multilayer_modes(PyObject* self, PyObject* const* args, Py_ssize_t nar
             ReleasedLock lock;
             const CancelCheck cancel{ReleasedLock::poll_signals, &lock};
             betas = guided_betas(layers, omega, polarization, cancel);
+        }
+        if (window) {
+            // A real stack's bound modes lie on the real axis.
+            std::erase_if(betas, [&](double beta) {
+                const double n = beta / omega;
+                return !(n >= window->re_min && n <= window->re_max && window->im_min <= 0.0 &&
+                         window->im_max >= 0.0);
+            });
         }
         Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(betas.size())));
         if (!list) throw PythonError{};
@@ -213,18 +370,30 @@ PyObject* multilayer_dispersion(PyObject* self, PyObject* const* args, Py_ssize_
 }
 
 const char* const modes_doc =
-    "modes($self, omega, polarization=None)\n--\n\n"
-    "The effective index of every guided mode of one polarization, in\n"
-    "descending order: entry k is mode k of neff(omega, polarization, k).\n\n"
-    "Each value is the root of the dispersion relation to full double\n"
-    "precision (the propagation constant beta = neff * omega is the double\n"
-    "nearest the root of the stack's mode condition), whatever the unit of\n"
-    "length. Arguments are those of neff; polarization defaults to\n"
-    "Polarization.TE. A stack without a guided mode gives an empty list.\n"
-    "The interpreter lock is released while the modes are computed.\n\n"
-    "Raises ValueError for a stack whose modes cannot be certified (an index\n"
-    "that is not finite and positive, an inner thickness that is negative or\n"
-    "not finite, omega negative or not finite), TypeError as neff.";
+    "modes($self, omega, polarization=None, *, leaky=False, window=None)\n--\n\n"
+    "The effective index of every mode of one polarization.\n\n"
+    "Real stack, no leaky or window: every guided mode as a float, in\n"
+    "descending order (entry k is mode k of neff(omega, polarization, k)), each\n"
+    "the root of the dispersion relation to full double precision.\n\n"
+    "A stack with a complex index: every bound mode as a complex neff (surface\n"
+    "plasmons included), by decreasing real part; entry k is neff(omega,\n"
+    "polarization, k). Fields ~ exp(i(beta z - omega t)); n'' > 0 absorbs; lossy\n"
+    "and leaky modes have Im(neff) > 0. A bound mode decays into both\n"
+    "half-spaces and has Re(neff) above both half-spaces' Re(n).\n\n"
+    "leaky=True adds the leaky modes (real or complex stack): modes radiating\n"
+    "into a half-space whose Re(n) exceeds Re(neff), growing away from the\n"
+    "stack. All values are then complex.\n\n"
+    "window=(re_min, re_max, im_min, im_max) bounds the search in the neff plane\n"
+    "(bound and leaky). Default: bound modes in Re(neff) from the larger\n"
+    "half-space Re(n) to R, Im(neff) in [-R/16, R/2]; leaky modes in Re(neff) in\n"
+    "[0, R], Im(neff) in [0, max|n|/2]; R is twice the largest of max|n|, each\n"
+    "metal/dielectric interface's surface-plasmon index and 4 (max|eps| /\n"
+    "min|eps|) / (omega d) of each film at a metal.\n\n"
+    "The count inside the window is certified by the argument principle and\n"
+    "each mode refined to full precision. The interpreter lock is released.\n\n"
+    "Raises ValueError for a stack that cannot be certified (an index that is\n"
+    "not finite, a negative or non-finite inner thickness, omega not finite and\n"
+    "positive) or a mode on the window's edge, TypeError as neff.";
 
 PyTypeObject* create_multilayer_type() {
     static PyGetSetDef getset[] = {
