@@ -34,7 +34,7 @@ double plasmon_scale(std::span<const ComplexLayer> layers, double omega) {
             hi = std::max(hi, abs(v));
             lo = std::min(lo, abs(v));
         }
-        r = std::max(r, 4.0 * (hi / lo) / (omega * d));
+        r = std::max(r, 4.0 * std::atanh(std::min(lo / hi, 0.999)) / (omega * d));
     }
     return std::min(2.0 * r, 1e4 * largest);
 }

@@ -28,7 +28,7 @@ namespace tavrik {
 
 // The default windows. R = 2 max(|n_j|, the surface-plasmon index
 // |sqrt(eps_a eps_b / (eps_a + eps_b))| of every interface between layers with
-// Re(eps) of opposite sign, 4 (max|eps| / min|eps|) / (omega d) for every film
+// Re(eps) of opposite sign, 4 atanh(min|eps| / max|eps|) / (omega d) for every film
 // that is or touches such a layer (the short-range and gap plasmons of thin
 // films)), capped at 1e4 max|n_j|.
 //  * bound:  Re(neff) in [max Re(n_0), Re(n_last)], R], Im(neff) in [-R/16, R/2];
