@@ -38,7 +38,7 @@ Failures
 """
 
 from collections.abc import Sequence
-from typing import ClassVar, final
+from typing import ClassVar, SupportsComplex, final
 
 __all__ = ["BackEnd", "Polarization", "Layer", "MultiLayer", "IndexData", "FieldData"]
 
@@ -91,14 +91,21 @@ class Layer:
     unit whose reciprocal is the unit of ``omega``. Both are converted with
     Python's float conversion (floats, ints, bools and objects with
     ``__float__`` are accepted) and stored as given, without range checks.
-    The values are not readable back; ``str()`` and ``repr()`` give
-    ``Layer(n=1.5, d=0.22)``. Layers compare equal only to themselves.
+    ``n`` may be complex, n' + i n'' (a Python or NumPy complex, or any object
+    with ``__complex__``): n'' > 0 absorbs, n'' < 0 amplifies; a metal has a
+    small n' and a large n''. A complex ``n`` with a zero imaginary part is the
+    real index in every respect. ``str()`` and ``repr()`` give
+    ``Layer(n=1.5, d=0.22)`` or ``Layer(n=(0.18+3.41j), d=0.05)``. Only ``n``
+    reads back. Layers compare equal only to themselves.
 
     Raises ``TypeError`` for a wrong call shape or an argument without a float
     conversion ("argument 'n': must be real number, not str").
     """
 
-    def __new__(cls, n: float, d: float) -> Layer: ...
+    def __new__(cls, n: float | complex | SupportsComplex, d: float) -> Layer: ...
+    @property
+    def n(self) -> float | complex:
+        """The refractive index: a complex when its imaginary part is non-zero, else a float."""
 
 @final
 class MultiLayer:
@@ -206,6 +213,36 @@ class MultiLayer:
             TypeError, OverflowError: as for :meth:`neff`.
             KeyboardInterrupt: Ctrl-C (a pending signal) stops the solver.
         """
+    def modes(
+        self,
+        omega: float,
+        polarization: Polarization | None = None,
+        *,
+        leaky: bool = False,
+        window: tuple[float, float, float, float] | Sequence[float] | None = None,
+    ) -> list[float] | list[complex]:
+        """The effective index of every mode of one polarization.
+
+        Real stack without ``leaky``/``window``: every guided mode as a float,
+        in descending order, exact to full double precision.
+
+        Stack with a complex index: every bound mode (surface plasmons
+        included) as a complex, by decreasing real part; entry k is
+        ``neff(omega, polarization, k)``. Conventions: fields ~ exp(i(beta z -
+        omega t)); lossy and leaky modes have Im(neff) > 0; a bound mode
+        decays into both half-spaces and has Re(neff) above both half-spaces'
+        Re(n). ``leaky=True`` adds the leaky modes (real or complex stacks),
+        which radiate into a half-space whose Re(n) exceeds Re(neff) and grow
+        away from the stack. ``window=(re_min, re_max, im_min, im_max)`` bounds
+        the search in the neff plane; see the README for the default windows.
+        The count in the window is certified by the argument principle.
+
+        Raises:
+            ValueError: a stack that cannot be certified (an index that is not
+                finite, a bad inner thickness, omega not finite and positive),
+                a malformed window, or a mode on the window's edge.
+        """
+
     def dispersion(self, omegas: Sequence[float], polarization: Polarization | None = None) -> DispersionData:
         """Effective index, group index and GVD of every guided mode over many omegas.
 
