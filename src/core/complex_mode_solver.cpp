@@ -154,36 +154,95 @@ LayerWeights weights(std::span<const ComplexLayer> layers, Polarization pol) {
     return w;
 }
 
+void set_sized(Carried& c, std::size_t j, Complex psi, Complex phi, double log_size) {
+    const double size = vector_size(psi, phi);
+    c.psi[j] = psi / Complex{size, 0.0};
+    c.phi[j] = phi / Complex{size, 0.0};
+    c.log_size[j] = log_size + std::log(size);
+}
+
+// The walk rightwards from the start of layer `from` (its vector set) to the
+// start of the last half-space.
+void walk_rightwards(Carried& c, std::span<const ComplexLayer> layers, const LayerWeights& w, double omega,
+                     Complex neff, std::size_t from) {
+    for (std::size_t j = from; j + 1 < layers.size(); ++j) {
+        const FilmTransfer m = film_transfer(w.eps[j], w.p[j], neff, omega * layers[j].d);
+        set_sized(c, j + 1, m.m11 * c.psi[j] + m.m12 * c.phi[j], m.m21 * c.psi[j] + m.m22 * c.phi[j],
+                  c.log_size[j] + m.log_scale);
+    }
+}
+
+// The walk leftwards from the start of layer `from` + 1 down to that of layer 1.
+// The inverse of a determinant-one transfer is its adjugate.
+void walk_leftwards(Carried& c, std::span<const ComplexLayer> layers, const LayerWeights& w, double omega,
+                    Complex neff, std::size_t from) {
+    for (std::size_t j = from; j >= 1; --j) {
+        const FilmTransfer m = film_transfer(w.eps[j], w.p[j], neff, omega * layers[j].d);
+        set_sized(c, j, m.m22 * c.psi[j + 1] - m.m12 * c.phi[j + 1], m.m11 * c.phi[j + 1] - m.m21 * c.psi[j + 1],
+                  c.log_size[j + 1] + m.log_scale);
+    }
+}
+
+// The root of eps - neff^2 whose wave exp(i s xi) decays along xi.
+Complex decaying_root(Complex eps, Complex neff) {
+    const Complex s = sqrt(eps - neff * neff);
+    return s.im < 0.0 ? -s : s;
+}
+
+// A lone walk at a double root is the mode on its own side only up to the
+// opaque film that separates the two (the one across which the walk grows
+// most): beyond it the walk's rounding, grown by that film's exp(Im(s) omega
+// d), is the other side's mode. There the walk keeps only the wave that
+// decays away from its side, and goes on from that film's far face.
+void cut_at_barrier(Carried& c, std::span<const ComplexLayer> layers, const LayerWeights& w, double omega,
+                    Complex neff, bool rightwards) {
+    const std::size_t n = layers.size();
+    std::size_t barrier = 0;
+    double growth = 1.0;  // at least a factor e: an opaque film
+    for (std::size_t j = 1; j + 1 < n; ++j) {
+        const double g = rightwards ? c.log_size[j + 1] - c.log_size[j] : c.log_size[j] - c.log_size[j + 1];
+        if (g > growth) {
+            growth = g;
+            barrier = j;
+        }
+    }
+    if (barrier == 0) return;
+    const Complex s = decaying_root(w.eps[barrier], neff);
+    const Complex k = Complex{0.0, 1.0} * w.p[barrier] * s;
+    const Complex decay = exp(Complex{-s.im, s.re} * Complex{omega * layers[barrier].d, 0.0});
+    const Complex half{0.5, 0.0};
+    if (rightwards) {
+        const Complex a = half * (c.psi[barrier] + c.phi[barrier] / k) * decay;
+        set_sized(c, barrier + 1, a, k * a, c.log_size[barrier]);
+        walk_rightwards(c, layers, w, omega, neff, barrier + 1);
+    } else {
+        const Complex b = half * (c.psi[barrier + 1] - c.phi[barrier + 1] / k) * decay;
+        set_sized(c, barrier, b, -(k * b), c.log_size[barrier + 1]);
+        if (barrier > 1) walk_leftwards(c, layers, w, omega, neff, barrier - 1);
+    }
+}
+
 // Two walks: from the first half-space rightwards and from the last one
 // leftwards, each exact near its own start; joined at the layer start where
 // the smaller of their growths is largest (the field's peak), the right walk
-// rescaled to continue the left one there.
-Carried carry(std::span<const ComplexLayer> layers, const LayerWeights& w, double omega, Complex neff) {
+// rescaled to continue the left one there. At a double root each walk alone,
+// cut at the barrier, is a mode (FieldWalk).
+Carried carry(std::span<const ComplexLayer> layers, const LayerWeights& w, double omega, Complex neff,
+              FieldWalk walk) {
     const std::size_t n = layers.size();
     Carried left{std::vector<Complex>(n), std::vector<Complex>(n), std::vector<double>(n, 0.0)};
     Carried right = left;
-    left.psi[1] = Complex{1.0, 0.0};
-    left.phi[1] = w.p[0] * outer_gamma(w.eps[0], neff, Branch::Bound);
-    for (std::size_t j = 1; j + 1 < n; ++j) {
-        const FilmTransfer m = film_transfer(w.eps[j], w.p[j], neff, omega * layers[j].d);
-        const Complex psi = m.m11 * left.psi[j] + m.m12 * left.phi[j];
-        const Complex phi = m.m21 * left.psi[j] + m.m22 * left.phi[j];
-        const double size = vector_size(psi, phi);
-        left.psi[j + 1] = psi / Complex{size, 0.0};
-        left.phi[j + 1] = phi / Complex{size, 0.0};
-        left.log_size[j + 1] = left.log_size[j] + m.log_scale + std::log(size);
+    set_sized(left, 1, Complex{1.0, 0.0}, w.p[0] * outer_gamma(w.eps[0], neff, Branch::Bound), 0.0);
+    walk_rightwards(left, layers, w, omega, neff, 1);
+    if (walk == FieldWalk::from_first) {
+        cut_at_barrier(left, layers, w, omega, neff, true);
+        return left;
     }
-    right.psi[n - 1] = Complex{1.0, 0.0};
-    right.phi[n - 1] = -(w.p[n - 1] * outer_gamma(w.eps[n - 1], neff, Branch::Bound));
-    for (std::size_t j = n - 2; j >= 1; --j) {
-        // The inverse of a determinant-one transfer is its adjugate.
-        const FilmTransfer m = film_transfer(w.eps[j], w.p[j], neff, omega * layers[j].d);
-        const Complex psi = m.m22 * right.psi[j + 1] - m.m12 * right.phi[j + 1];
-        const Complex phi = m.m11 * right.phi[j + 1] - m.m21 * right.psi[j + 1];
-        const double size = vector_size(psi, phi);
-        right.psi[j] = psi / Complex{size, 0.0};
-        right.phi[j] = phi / Complex{size, 0.0};
-        right.log_size[j] = right.log_size[j + 1] + m.log_scale + std::log(size);
+    set_sized(right, n - 1, Complex{1.0, 0.0}, -(w.p[n - 1] * outer_gamma(w.eps[n - 1], neff, Branch::Bound)), 0.0);
+    if (n > 2) walk_leftwards(right, layers, w, omega, neff, n - 2);
+    if (walk == FieldWalk::from_last) {
+        cut_at_barrier(right, layers, w, omega, neff, false);
+        return right;
     }
     std::size_t join = 1;
     double best = -INFINITY;
@@ -204,14 +263,51 @@ Carried carry(std::span<const ComplexLayer> layers, const LayerWeights& w, doubl
     return left;
 }
 
+// Inside a film that holds more than a factor e between its faces, carrying
+// the field from the film's start would multiply the start's rounding by the
+// growing wave. The field there is the sum of the wave decaying from the start,
+// whose amplitude the start's values give, and the wave decaying from the end,
+// whose amplitude the end's values give: each part is taken where it is
+// largest, and neither exponential exceeds 1. With s the root of eps - neff^2
+// with Im(s) >= 0 and k = i p s, the wave exp(i s xi) has phi = k psi.
+struct OpaqueFilm {
+    bool opaque = false;
+    Complex s, k, from_start, from_end;  // amplitudes, already sized
+    double thickness = 0.0;              // omega d
+    void at(double xi, Complex& psi, Complex& phi) const {
+        const Complex i_s{-s.im, s.re};
+        const Complex a = from_start * exp(i_s * Complex{xi, 0.0});
+        const Complex b = from_end * exp(i_s * Complex{thickness - xi, 0.0});
+        psi = a + b;
+        phi = k * (a - b);
+    }
+};
+
+OpaqueFilm opaque_film(const Carried& carried, const LayerWeights& w, std::size_t j, double thickness,
+                       Complex neff, double top) {
+    OpaqueFilm film;
+    const Complex s = decaying_root(w.eps[j], neff);
+    if (!(s.im * thickness > 1.0)) return film;
+    film.opaque = true;
+    film.s = s;
+    film.thickness = thickness;
+    film.k = Complex{0.0, 1.0} * w.p[j] * s;
+    const Complex half{0.5, 0.0};
+    const Complex start_size{std::exp(carried.log_size[j] - top), 0.0};
+    const Complex end_size{std::exp(carried.log_size[j + 1] - top), 0.0};
+    film.from_start = half * (carried.psi[j] + carried.phi[j] / film.k) * start_size;
+    film.from_end = half * (carried.psi[j + 1] - carried.phi[j + 1] / film.k) * end_size;
+    return film;
+}
+
 }  // namespace
 
 FieldData complex_mode_field(const MultiLayer& grid_record, std::span<const ComplexLayer> layers,
-                             double omega, Polarization pol, Complex neff) {
+                             double omega, Polarization pol, Complex neff, FieldWalk walk) {
     const std::size_t n = layers.size();
     if (n < 2) fail_index(n, 1);
     const LayerWeights w = weights(layers, pol);
-    const Carried carried = carry(layers, w, omega, neff);
+    const Carried carried = carry(layers, w, omega, neff, walk);
     const double top = *std::max_element(carried.log_size.begin() + 1, carried.log_size.end());
     const GridData grid = get_grid_data(grid_record);
 
@@ -236,6 +332,8 @@ FieldData complex_mode_field(const MultiLayer& grid_record, std::span<const Comp
                 const Complex e = exp(Complex{gamma.re * xi + log_size, gamma.im * xi});
                 psi = psi0 * e;
                 phi = w.p[j] * gamma * psi;
+            } else if (const OpaqueFilm film = opaque_film(carried, w, j, omega * layers[j].d, neff, top); film.opaque) {
+                film.at(xi, psi, phi);
             } else {
                 const FilmTransfer m = film_transfer(w.eps[j], w.p[j], neff, xi);
                 const Complex size{std::exp(m.log_scale + log_size), 0.0};
@@ -260,6 +358,17 @@ FieldData complex_mode_field(const MultiLayer& grid_record, std::span<const Comp
     for (auto* c : {&out.Ex, &out.Ey, &out.Ez, &out.Hx, &out.Hy, &out.Hz})
         for (Complex& v : *c) v = v / norm;
     return out;
+}
+
+FieldWalk field_walk(std::span<const Complex> modes, std::size_t mode) {
+    const auto same = [&](std::size_t a, std::size_t b) {
+        return b < modes.size() && abs(modes[a] - modes[b]) <= 16.0 * 0x1p-52 * abs(modes[a]);
+    };
+    const bool with_previous = mode > 0 && same(mode - 1, mode);
+    const bool with_next = same(mode, mode + 1);
+    if (with_previous && !(mode > 1 && same(mode - 2, mode))) return FieldWalk::from_first;
+    if (with_next && !with_previous && !same(mode, mode + 2)) return FieldWalk::from_last;
+    return FieldWalk::joined;
 }
 
 Rectangle default_bound_window(std::span<const ComplexLayer> layers, double omega) {

@@ -54,7 +54,21 @@ ComplexModesResult leaky_modes(std::span<const ComplexLayer> layers, double omeg
 // complex power integral of Ex Hy* - Ey Hx* over the grid is sqrt of its own
 // phase: modulus 1. The field is carried from both ends and joined where it is
 // largest, with the same overflow-free scaling as the mode condition.
+//
+// Two modes that share one neff (the plasmons on the two faces of a thick
+// metal film, equal to the last digit) are two fields: the walk from the last
+// half-space alone (the mode on the last face) and the walk from the first
+// alone (the mode on the first face), each cut at the opaque film between the
+// faces. Each meets both outer conditions to the degeneracy's precision, and
+// they overlap only through that film, so they are orthogonal to that
+// precision.
+enum class FieldWalk : std::uint8_t { joined, from_last, from_first };
 FieldData complex_mode_field(const MultiLayer& grid_record, std::span<const ComplexLayer> layers,
-                             double omega, Polarization pol, Complex neff);
+                             double omega, Polarization pol, Complex neff,
+                             FieldWalk walk = FieldWalk::joined);
+
+// The walk for entry `mode` of a mode list: from_last and from_first for the
+// first and second of two entries equal to within rounding, joined otherwise.
+FieldWalk field_walk(std::span<const Complex> modes, std::size_t mode);
 
 }  // namespace tavrik

@@ -248,7 +248,8 @@ PyObject* multilayer_field(PyObject* self, PyObject* const* args, Py_ssize_t nar
             if (record.complex_layers.empty()) return field(record, omega, polarization, mode, cancel);
             const std::vector<Complex> modes = complex_bound_modes(record.complex_layers, omega, polarization, cancel);
             if (mode >= modes.size()) return mode_not_found_message(mode, modes.size());
-            return complex_mode_field(record, record.complex_layers, omega, polarization, modes[mode]);
+            return complex_mode_field(record, record.complex_layers, omega, polarization, modes[mode],
+                                      field_walk(modes, mode));
         },
         [](FieldData&& data) { return new_field_data(std::move(data)); });
 }

@@ -103,15 +103,37 @@ def test_thin_gold_film_carries_long_and_short_range_plasmons():
     assert ref.count(film, K0, (1.5, 4.0, -0.05, 1.0), False, per_edge=400) == 2
 
 
-def test_one_unit_thick_gold_film_gives_two_degenerate_interface_plasmons():
+def trapezoid(values, x):
+    return sum((values[i] + values[i + 1]) * (x[i + 1] - x[i]) / 2 for i in range(len(x) - 1))
+
+
+def test_one_unit_thick_gold_film_gives_two_distinct_orthogonal_interface_plasmons():
     film = [(1.5, 1.0), (cmath.sqrt(GOLD), 1.0), (1.5, 1.0)]
     s = stack(film)
+    s.plot_step = 0.005
     modes = s.modes(K0, TM)
     assert len(modes) == 2
     single = cmath.sqrt(GOLD * 2.25 / (GOLD + 2.25))
     assert all(close(z, single, 1e-12) for z in modes)
-    field = s.field(K0, TM, 0)
-    assert all(math.isfinite(abs(v)) for v in field.Hy + field.Ex + field.Ez)
+    fields = [s.field(K0, TM, k) for k in (0, 1)]
+    # Each field is the plasmon of one face: Hy = exp(-k0 gamma |x - face|)
+    # with gamma = sqrt(neff^2 - eps) on each side, and nothing on the other face.
+    for f, face, other in ((fields[0], 1.0, 0.0), (fields[1], 0.0, 1.0)):
+        at = {round(x, 6): h for x, h in zip(f.x, f.Hy)}
+        peak = at[face]
+        for eps, side in ((2.25, 1.0 if face else -1.0), (GOLD, -1.0 if face else 1.0)):
+            gamma = cmath.sqrt(modes[0] ** 2 - eps)
+            for step in (0.05, 0.1, 0.2):
+                x = round(face + side * step, 6)
+                assert close(at[x] / peak, cmath.exp(-K0 * gamma * step), 1e-9), (face, eps, step)
+        assert abs(at[other]) < 1e-12 * abs(peak)
+    # Orthogonal in the sense of lossy modes (the unconjugated overlap of
+    # Ex and Hy) and in power.
+    self_overlap = [abs(trapezoid([e * h for e, h in zip(f.Ex, f.Hy)], f.x)) for f in fields]
+    cross = trapezoid([e * h for e, h in zip(fields[0].Ex, fields[1].Hy)], fields[0].x)
+    assert abs(cross) < 1e-12 * math.sqrt(self_overlap[0] * self_overlap[1])
+    cross_power = trapezoid([e * h.conjugate() for e, h in zip(fields[0].Ex, fields[1].Hy)], fields[0].x)
+    assert abs(cross_power) < 1e-12
 
 
 @pytest.mark.parametrize("pol", [TE, TM])
