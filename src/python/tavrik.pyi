@@ -168,9 +168,9 @@ class MultiLayer:
         """
     @plot_step.setter
     def plot_step(self, value: float) -> None: ...
-    def neff(
-        self, omega: float, polarization: Polarization | None = None, mode: int | None = None
-    ) -> float | complex:
+    # Typed float so that code written for real stacks keeps its types; a stack
+    # with a complex index returns a complex (see the docstring).
+    def neff(self, omega: float, polarization: Polarization | None = None, mode: int | None = None) -> float:
         """Effective index of one guided mode.
 
         ``omega`` is the vacuum wavenumber 2*pi/lambda in the reciprocal unit
