@@ -162,6 +162,22 @@ def test_real_stack_given_as_complex_with_zero_imaginary_part_is_the_real_stack(
         assert as_complex.field(K_SOI, pol, 0).Ey == real.field(K_SOI, pol, 0).Ey
 
 
+def test_index_profile_of_a_complex_stack_keeps_the_imaginary_parts_and_real_stacks_stay_float():
+    film = [(1.5, 0.1), (cmath.sqrt(GOLD), 0.05), (1.0, 0.1)]
+    s = stack(film)
+    s.plot_step = 0.01
+    profile = s.index()
+    for x, n in zip(profile.x, profile.n):
+        expected = complex(1.5 if x < 0 else cmath.sqrt(GOLD) if x < 0.05 - 1e-9 else 1.0)
+        if abs(x - 0.05) < 1e-9:
+            continue  # the grid's rounding decides which side a sample on the interface lies
+        assert type(n) is complex and n == expected, x
+    assert all(type(n) is float for n in stack([(1.5, 0.1), (2.0, 0.05), (1.0, 0.1)]).index().n)
+    for call in (s.group_index, s.power_fractions, lambda omega, pol: s.dispersion([omega], pol)):
+        with pytest.raises(ValueError, match=r"is defined for real refractive indices only; layers\[1\]"):
+            call(K0, TM)
+
+
 def test_complex_layer_reads_back_and_refuses_nonsense():
     class Index:
         def __complex__(self):
