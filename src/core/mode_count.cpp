@@ -55,7 +55,9 @@ LayerTerms layer_terms(double n, double omega, double beta, bool te) {
 
 // Scale (u, v) to max-norm 1 and pick the representative with u > 0, or
 // u == 0 and v > 0, of the line it spans. False for a zero or non-finite pair.
-bool normalise(double& u, double& v) {
+// Forced inline: it runs several times per layer, and the call costs more
+// than its body.
+[[gnu::always_inline]] inline bool normalise(double& u, double& v) {
     if (!(std::isfinite(u) && std::isfinite(v))) return false;
     const double m = std::max(std::fabs(u), std::fabs(v));
     if (m == 0.0) return false;
@@ -119,6 +121,13 @@ double PruferWalk::rest() const {
     return std::atan2(-(u + v / s), u - v / s);
 }
 
+double PruferWalk::plain_rest() const {
+    if (!ok || saturated) return std::numeric_limits<double>::quiet_NaN();
+    // The angle from (1, -s) to (u, v), both in (u, v) itself.
+    const double s = p_kappa_end;
+    return std::atan2(-(s * u + v), u - s * v);
+}
+
 double mismatch(double half_turns, double rest, std::size_t m) {
     return (half_turns - static_cast<double>(m)) * pi + rest;
 }
@@ -127,20 +136,62 @@ double PruferWalk::mismatch(std::size_t m) const { return detail::mismatch(half_
 
 namespace {
 
-// What the walk carries from layer to layer: the normalised direction (u, v)
-// and the whole half-turns of theta so far.
+// What the walk carries from layer to layer: the normalised direction (u, v),
+// the whole half-turns of theta so far and, when the walk is asked for it,
+// the slope d theta / d beta of the angle theta = atan2(u, v).
 struct WalkState {
     double u = 1.0;
     double v = 0.0;
     double half_turns = 0.0;
+    double slope = 0.0;
 };
+
+// A 2x2 matrix [[a, b], [c, d]] acting on (u, v).
+struct Matrix2 {
+    double a, b, c, d;
+};
+
+// The slope of theta after a layer whose transfer matrix in (u, v) is M, up to
+// a positive factor that may depend on beta, with D = dM/d beta (of M or of
+// M times that factor: the two differ by a multiple of M, which only stretches
+// the image of the direction and turns no angle). For the input direction e
+// with slope s and its image w = M e, a change of theta moves e by (v, -u),
+// so
+//   slope_out = (det M |e|^2 s + cross(w, D e)) / |w|^2,
+//   cross(w, x) = w_v x_u - w_u x_v.
+// The first term carries the input's slope, the second the layer's own turn.
+void turn_slope(const Matrix2& m, const Matrix2& dm, WalkState& w) {
+    const double u = w.u, v = w.v;
+    const double wu = m.a * u + m.b * v, wv = m.c * u + m.d * v;
+    const double xu = dm.a * u + dm.b * v, xv = dm.c * u + dm.d * v;
+    const double det = m.a * m.d - m.b * m.c;
+    w.slope = (det * (u * u + v * v) * w.slope + (wv * xu - wu * xv)) / (wu * wu + wv * wv);
+}
+
+// d/dq of S(q) = sin(sqrt(q) d)/sqrt(q), divided by d^3, as its power series
+// in y = q d^2: sum over k >= 1 of k (-y)^(k-1) (-1) / (2k+1)!. The closed form
+// (d cos - S)/(2q) cancels as q -> 0; for |y| <= 1 ten terms reach 1e-19.
+double sine_ratio_slope(double y) {
+    double term = -1.0 / 6.0, sum = term;
+    for (int k = 1; k < 10; ++k) {
+        const double dk = k;
+        term *= -y * (dk + 1.0) / (dk * (2.0 * dk + 2.0) * (2.0 * dk + 3.0));
+        sum += term;
+    }
+    return sum;
+}
 
 enum class Step { ok, failed, saturated };
 
 // A thin layer (phase <= small_phase): its own transfer matrix in (u, v), with
 // sin(x)/x and sinh(x)/x so that k -> 0 and kappa -> 0 go smoothly into the
 // linear step u1 = u + (d/p) v, v1 = v.
-Step step_thin(const LayerTerms& t, double d, double phase, double pk, WalkState& w) {
+//
+// Its matrix is [[C, S/p], [-p q S, C]] with C = cos(sqrt(q) d) and S =
+// sin(sqrt(q) d)/sqrt(q) (cosh and sinh for q < 0), entire functions of q with
+// dC/dq = -d S/2; and dq/d beta = -2 beta.
+template <bool Slope>
+Step step_thin(const LayerTerms& t, double d, double phase, double pk, double beta, WalkState& w) {
     double c = 1.0, s_over_x = 1.0, sx = 0.0;  // cos or cosh, sin(x)/x, sin x or sinh x
     if (phase > 0.0) {
         if (t.q > 0.0) {
@@ -150,6 +201,15 @@ Step step_thin(const LayerTerms& t, double d, double phase, double pk, WalkState
             c = std::cosh(phase);
         }
         s_over_x = sx / phase;
+    }
+    if constexpr (Slope) {
+        const double big_s = d * s_over_x;
+        const double s_q = d * d * d * sine_ratio_slope(t.q * (d * d));
+        const double c_q = -0.5 * d * big_s;
+        const double dq = -2.0 * beta;
+        const Matrix2 m{c, t.inv_p * big_s, -t.p * t.q * big_s, c};
+        const Matrix2 dm{dq * c_q, dq * (t.inv_p * s_q), dq * (-t.p * (big_s + t.q * s_q)), dq * c_q};
+        turn_slope(m, dm, w);
     }
     const double sign = t.q > 0.0 ? -1.0 : 1.0;
     const double u1 = c * w.u + (d * t.inv_p * s_over_x) * w.v;
@@ -163,7 +223,21 @@ Step step_thin(const LayerTerms& t, double d, double phase, double pk, WalkState
 // A thick oscillating layer: in (u, v/(pk)) the solution turns at the constant
 // rate k, so the scaled angle grows by exactly k d. It crosses multiples of pi
 // where theta does, since both share the sign of u and of v.
-Step step_oscillating(double phase, double pk, WalkState& w) {
+//
+// Its matrix is [[cos x, sin x/(p k)], [-p k sin x, cos x]] with x = k d and
+// dk/d beta = -beta/k.
+template <bool Slope>
+Step step_oscillating(const LayerTerms& t, double d, double phase, double pk, double beta,
+                      WalkState& w) {
+    if constexpr (Slope) {
+        double sin_x = 0.0, cos_x = 1.0;
+        tavrik::detail::sincos(phase, &sin_x, &cos_x);
+        const double k = t.root, dk = -beta / k, dx = d * dk;
+        const Matrix2 m{cos_x, sin_x / pk, -pk * sin_x, cos_x};
+        const Matrix2 dm{-sin_x * dx, t.inv_p * (dk * (d * cos_x - sin_x / k) / k),
+                         -t.p * (dk * sin_x + k * cos_x * dx), -sin_x * dx};
+        turn_slope(m, dm, w);
+    }
     double su = w.u, sv = w.v;
     to_scaled(pk, su, sv);
     const double alpha = std::atan2(su, sv);  // in [0, pi]
@@ -193,7 +267,22 @@ Step step_oscillating(double phase, double pk, WalkState& w) {
 // e^(-2 kappa d), which underflows to zero harmlessly. Normalised, the sum is
 // either exactly zero (the pure decaying direction, which the step keeps) or
 // at least 2^-53, so the direction never collapses.
-Step step_evanescent(double phase, double pk, WalkState& w) {
+//
+// Its matrix times e^(-kappa d) is [[ch, sh/(p kappa)], [p kappa sh, ch]] with
+// ch = (1 + D)/2, sh = (1 - D)/2, D = e^(-2 kappa d), d kappa/d beta = beta/kappa.
+template <bool Slope>
+Step step_evanescent(const LayerTerms& t, double d, double phase, double pk, double beta,
+                     WalkState& w) {
+    if constexpr (Slope) {
+        const double kappa = t.root, dkappa = beta / kappa;
+        const double decay = std::exp(-2.0 * phase);
+        const double ch = 0.5 * (1.0 + decay), sh = 0.5 * (1.0 - decay);
+        const double dsh = d * dkappa * decay;  // = -d ch / d beta
+        const Matrix2 m{ch, sh / pk, pk * sh, ch};
+        const Matrix2 dm{-dsh, t.inv_p * (dsh / kappa - sh * dkappa / (kappa * kappa)),
+                         t.p * (dkappa * sh + kappa * dsh), -dsh};
+        turn_slope(m, dm, w);
+    }
     double su = w.u, sv = w.v;
     to_scaled(pk, su, sv);
     if (su == 0.0 && sv < 0.0) {
@@ -216,6 +305,7 @@ Step step_evanescent(double phase, double pk, WalkState& w) {
 }
 
 // One inner layer at beta: its optics, then the step its phase calls for.
+template <bool Slope>
 Step step_layer(const Layer& layer, double omega, double beta, bool te, WalkState& w) {
     if (!(std::isfinite(layer.d) && layer.d >= 0.0)) return Step::failed;
     const LayerTerms t = layer_terms(layer.n, omega, beta, te);
@@ -224,15 +314,20 @@ Step step_layer(const Layer& layer, double omega, double beta, bool te, WalkStat
     if (!std::isfinite(phase)) return Step::failed;
     const double pk = t.p * t.root;
     if (!std::isfinite(pk)) return Step::failed;
-    if (phase <= small_phase) return step_thin(t, layer.d, phase, pk, w);
-    if (t.q > 0.0) return step_oscillating(phase, pk, w);
-    return step_evanescent(phase, pk, w);
+    if (phase <= small_phase) return step_thin<Slope>(t, layer.d, phase, pk, beta, w);
+    if (t.q > 0.0) return step_oscillating<Slope>(t, layer.d, phase, pk, beta, w);
+    return step_evanescent<Slope>(t, layer.d, phase, pk, beta, w);
 }
 
-}  // namespace
+// d/d beta of theta_end - theta_R, from the slope of theta: theta_R =
+// atan2(1, -s) with s = p kappa of the last layer and ds/d beta = p beta/kappa.
+double end_slope(const WalkState& w, const LayerTerms& tn, double p_kappa, double beta) {
+    const double ds = tn.p * beta / tn.root;
+    return w.slope - ds / (1.0 + p_kappa * p_kappa);
+}
 
-PruferWalk prufer_walk(std::span<const Layer> layers, double omega, double beta,
-                       Polarization pol) {
+template <bool Slope>
+PruferWalk walk_stack(std::span<const Layer> layers, double omega, double beta, Polarization pol) {
     PruferWalk walk;
     const std::size_t count = layers.size();
     if (count < 2 || !(std::isfinite(omega) && omega > 0.0) || std::isnan(beta)) return walk;
@@ -248,11 +343,13 @@ PruferWalk prufer_walk(std::span<const Layer> layers, double omega, double beta,
     // The solution that decays into layer 0: psi ~ exp(kappa_0 x), v = p_0 kappa_0 u.
     const LayerTerms t0 = layer_terms(first.n, omega, beta, te);
     if (!t0.ok) return walk;
-    WalkState w{1.0, t0.p * t0.root, 0.0};
+    // theta = atan2(1, p_0 kappa_0), d kappa_0/d beta = beta/kappa_0.
+    const double s0 = t0.p * t0.root;
+    WalkState w{1.0, s0, 0.0, Slope ? -(t0.p * beta / t0.root) / (1.0 + s0 * s0) : 0.0};
     if (!normalise(w.u, w.v)) return walk;
 
     for (std::size_t j = 1; j + 1 < count; ++j) {
-        switch (step_layer(layers[j], omega, beta, te, w)) {
+        switch (step_layer<Slope>(layers[j], omega, beta, te, w)) {
             case Step::ok:
                 break;
             case Step::failed:
@@ -274,7 +371,16 @@ PruferWalk prufer_walk(std::span<const Layer> layers, double omega, double beta,
     walk.u = w.u;
     walk.v = w.v;
     walk.p_kappa_end = p_kappa;
+    if constexpr (Slope) walk.slope = end_slope(w, tn, p_kappa, beta);
     return walk;
+}
+
+}  // namespace
+
+PruferWalk prufer_walk(std::span<const Layer> layers, double omega, double beta,
+                       Polarization pol, bool with_slope) {
+    return with_slope ? walk_stack<true>(layers, omega, beta, pol)
+                      : walk_stack<false>(layers, omega, beta, pol);
 }
 
 }  // namespace detail

@@ -36,6 +36,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -84,11 +85,21 @@ struct PruferWalk {
     double half_turns = 0.0;   // whole half-turns of theta (an exact integer)
     double u = 0.0, v = 0.0;   // the end direction, u >= 0 (u == 0 means v > 0)
     double p_kappa_end = 0.0;  // p_(N-1) kappa_(N-1) of the last layer
+    // d/d beta of the plain mismatch half_turns*pi + plain_rest(), carried
+    // through the walk when it is asked for; NaN otherwise. Negative inside
+    // the guided range (theta_end falls and theta_R rises with beta); infinite
+    // or NaN at its lower edge (kappa of an outer layer vanishes) and for
+    // stacks whose products leave the range of doubles.
+    double slope = std::numeric_limits<double>::quiet_NaN();
     // The number of modes above beta.
     std::size_t count() const;
     // phi - theta_R, where theta_end = half_turns*pi + phi, both angles taken
     // in the last layer's scaled coordinates (u, v/(p kappa)) (see the .cpp).
     double rest() const;
+    // phi - theta_R with both angles taken in (u, v) itself. It has the zeros
+    // and signs of rest() but, unlike it, falls strictly with beta, which is
+    // what a derivative-driven root finder needs.
+    double plain_rest() const;
     // half_turns*pi + rest() - m*pi: continuous in beta, positive exactly when
     // more than m modes lie above beta, and zero at mode m. The whole
     // half-turns are subtracted before the rest is added, so the value keeps
@@ -99,8 +110,10 @@ struct PruferWalk {
 // half_turns*pi + rest - m*pi, as PruferWalk::mismatch forms it.
 double mismatch(double half_turns, double rest, std::size_t m);
 
+// One walk at beta; with_slope also carries d theta / d beta through every
+// layer (differentiating each layer's step) and fills PruferWalk::slope.
 PruferWalk prufer_walk(std::span<const Layer> layers, double omega, double beta,
-                       Polarization pol);
+                       Polarization pol, bool with_slope = false);
 
 }  // namespace detail
 

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numbers>
+#include <cstdint>
 
 #include "fault.hpp"
 #include "mode_count.hpp"
+#include "roots.hpp"
 
 namespace tavrik {
 
@@ -14,35 +15,30 @@ namespace detail {
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
-constexpr double infinity = std::numeric_limits<double>::infinity();
 
-// Bisection alone collapses any bracket of doubles within about 2100 steps;
-// the interpolation is forced back to bisection whenever it fails to halve
-// the bracket, so this bound is only reached by hostile input.
-constexpr int max_refine_steps = 6000;
+// Newton converges in a handful of walks; the budget is that of bisection
+// (about 2100 halvings collapse any bracket of doubles) with room to spare, so
+// it only binds on hostile input.
+constexpr std::uintmax_t max_refine_steps = 6000;
 
-// One walk at one beta, and where it lies on the interpolation variable
-// w = t - s, with t = sqrt(beta^2 - lo^2) and s = sqrt(hi^2 - beta^2).
+// One walk at one beta, and where it lies on the variable w = t - s of the
+// first guess, with t = sqrt(beta^2 - lo^2) and s = sqrt(hi^2 - beta^2).
 //
 // Why w: the mismatch has a square-root branch point at the lower edge of the
 // guided range (kappa of the outer layer grows like t), and in a thick film it
 // follows the film's phase s d, whose slope in beta grows without bound toward
-// the upper edge. Interpolated in beta, the secant crawls at both ends. w is
-// t - const near the lower edge and const - s near the upper one, and the
-// mismatch is close to linear in it over the whole range: the secant in w
-// lands within a few per cent of a mode from any bracket.
+// the upper edge. w is t - const near the lower edge and const - s near the
+// upper one, and the mismatch is close to linear in it over the whole range,
+// so a secant in w lands close to a mode from any bracket, and Newton in beta
+// takes it from there.
 struct Probe {
     double beta = 0.0;
     double t = 0.0, s = 0.0, w = 0.0;
     std::size_t count = 0;
     double half_turns = 0.0;
-    double rest = 0.0;
-    // theta_end - theta_R - m pi: the whole half-turns first, so that the value
-    // keeps its relative precision near zero.
-    double mismatch(std::size_t m) const {
-        return (half_turns - static_cast<double>(m)) * pi + rest;
-    }
+    double rest = 0.0;   // the plain rest, which falls strictly with beta
+    double slope = 0.0;  // d mismatch / d beta
+    double mismatch(std::size_t m) const { return detail::mismatch(half_turns, rest, m); }
 };
 
 // The mismatch of mode m at a probe with the sign its count certifies: a
@@ -53,13 +49,6 @@ double certified_mismatch(const Probe& p, std::size_t m) {
     if (p.count > m) return f > 0.0 ? f : std::numeric_limits<double>::min();
     return f <= 0.0 ? f : -std::numeric_limits<double>::min();
 }
-
-// A secant estimate of the root: `local` when it was taken as a first-order
-// step from the latest point (small against the distance to either edge).
-struct Guess {
-    double beta = std::numeric_limits<double>::quiet_NaN();
-    bool local = false;
-};
 
 class GuidedSolver {
 public:
@@ -81,9 +70,8 @@ private:
     void remember(const Probe& p);
     std::size_t bracket_of(std::size_t m) const;
     double beta_of(double w) const;
-    Guess interpolate(const Probe& x, double fx, const Probe& y, double fy, const Probe& z,
-                      double fz) const;
-    double bisect(const Probe& a, const Probe& b) const;
+    double first_guess(const Probe& a, const Probe& b, std::size_t m) const;
+    double newton_in_w(const Probe& p, double value) const;
 
     std::span<const Layer> layers_;
     double omega_;
@@ -101,11 +89,11 @@ private:
 
 bool GuidedSolver::walk(double beta, Probe& probe) {
     if (walks_++ % solver_poll_interval == solver_poll_interval - 1 && cancel_()) throw Cancelled{};
-    const PruferWalk w = prufer_walk(layers_, omega_, beta, pol_);
+    const PruferWalk w = prufer_walk(layers_, omega_, beta, pol_, true);
     if (!w.ok || w.saturated) return false;
     const double t = std::sqrt((beta - lo_) * (beta + lo_));
     const double s = std::sqrt((hi_ - beta) * (hi_ + beta));
-    probe = Probe{beta, t, s, t - s, w.count(), w.half_turns, w.rest()};
+    probe = Probe{beta, t, s, t - s, w.count(), w.half_turns, w.plain_rest(), w.slope};
     return std::isfinite(probe.rest);
 }
 
@@ -156,88 +144,55 @@ double GuidedSolver::beta_of(double w) const {
     return std::hypot(lo_, std::max(0.0, t));
 }
 
-// The secant through the latest two points, in w. Far from the root it is
-// mapped back through beta_of; near it the w step is turned into a beta step
-// with the slope dw/dbeta at x, since the difference of two close w values
-// would cancel most of its digits. The chord dw is formed from the beta
-// difference for the same reason.
-Guess GuidedSolver::interpolate(const Probe& x, double fx, const Probe& y, double fy,
-                                const Probe& z, double fz) const {
-    if (!(fx != fy)) return {};
-    // The w differences from x, formed from beta differences.
-    const auto w_from_x = [&](const Probe& q) {
-        return (q.beta - x.beta) * (q.beta + x.beta) * (1.0 / (q.t + x.t) + 1.0 / (q.s + x.s));
-    };
-    const double dy = w_from_x(y);
-    double step_w = -fx * (dy / (fy - fx));  // secant through x and y
-    if (fz != fx && fz != fy && std::isfinite(fz)) {
-        // Inverse quadratic interpolation through x, y and z (Lagrange form of
-        // w(f) at f = 0, relative to x).
-        const double dz = w_from_x(z);
-        const double iqi = dy * fx * fz / ((fy - fx) * (fy - fz)) + dz * fx * fy / ((fz - fx) * (fz - fy));
-        if (std::isfinite(iqi) && std::fabs(iqi) < 2.0 * std::fabs(step_w) + std::fabs(dy)) step_w = iqi;
-    }
-    const double step = step_w / (x.beta * (1.0 / x.t + 1.0 / x.s));
-    if (std::fabs(step) < 1e-3 * std::min(x.beta - lo_, hi_ - x.beta)) return {x.beta + step, true};
-    return {beta_of(x.w + step_w), false};
+// The first guess for mode m: the chord in w through the ends of its bracket
+// (a, b).
+double GuidedSolver::first_guess(const Probe& a, const Probe& b, std::size_t m) const {
+    const double fa = certified_mismatch(a, m), fb = certified_mismatch(b, m);
+    const double w = a.w + (b.w - a.w) * (fa / (fa - fb));
+    return beta_of(w);
 }
 
-// The midpoint in w, or in beta where that rounds onto an end.
-double GuidedSolver::bisect(const Probe& a, const Probe& b) const {
-    const double beta = beta_of(0.5 * (a.w + b.w));
-    if (beta > a.beta && beta < b.beta) return beta;
-    return a.beta + 0.5 * (b.beta - a.beta);
+// The Newton point in w, mapped back to beta, for a long step: d w/d beta =
+// beta (1/t + 1/s). NaN for a short one (below 1e-3 of the distance to either
+// edge), which Newton in beta takes as well without the rounding of w.
+double GuidedSolver::newton_in_w(const Probe& p, double value) const {
+    const double dw = p.beta * (1.0 / p.t + 1.0 / p.s);
+    const double step_w = -value * dw / p.slope;
+    const double step = -value / p.slope;
+    if (!(std::fabs(step) >= 1e-3 * std::min(p.beta - lo_, hi_ - p.beta)) || !std::isfinite(step_w))
+        return std::numeric_limits<double>::quiet_NaN();
+    return beta_of(p.w + step_w);
 }
 
-// Mode m lies in (a.beta, b.beta] with count(a) > m >= count(b). Every new
-// beta lies strictly inside the bracket and the count decides which end it
-// replaces. The secant drives the iteration; a bisection takes over whenever
-// a step is not below half the step two before it (Brent's rule), or leaves
-// the bracket. It ends on two adjacent doubles, the one with the smaller
-// mismatch being the root.
+// Mode m lies in (a.beta, b.beta] with count(a) > m >= count(b): safeguarded
+// Newton on the plain mismatch with its slope from the same walk, every new
+// point sorted into the bracket by its count, down to two adjacent doubles;
+// the one with the smaller mismatch is the root.
 double GuidedSolver::solve(std::size_t m) {
     const std::size_t ia = bracket_of(m);
-    Probe a = probes_[ia], b = probes_[ia + 1];
-    Probe x = b, y = a, z = a;  // the latest point and the two before
-    double fx = certified_mismatch(b, m), fy = certified_mismatch(a, m);
-    double fz = std::numeric_limits<double>::quiet_NaN();
-    double step_before = infinity, step_two_before = infinity;
-    for (int i = 0; i < max_refine_steps && std::nextafter(a.beta, infinity) < b.beta; ++i) {
-        const Guess guess = interpolate(x, fx, y, fy, z, fz);
-        double beta = guess.beta;
-        // A correction below half a unit in the last place: the root lies
-        // between x and its neighbour toward the other end of the bracket,
-        // and walking that neighbour collapses the bracket. (Stopping at x
-        // instead would trust the secant's slope, which a pair of modes split
-        // far below the step between x and y makes arbitrarily wrong.)
-        if (guess.local && beta == x.beta) beta = std::nextafter(x.beta, x.count > m ? infinity : -infinity);
-        if (guess.local && beta <= a.beta) beta = std::nextafter(a.beta, infinity);
-        if (guess.local && beta >= b.beta) beta = std::nextafter(b.beta, -infinity);
-        if (!(beta > a.beta && beta < b.beta) || !(std::fabs(beta - x.beta) < 0.5 * step_two_before))
-            beta = bisect(a, b);
+    const Probe a = probes_[ia], b = probes_[ia + 1];
+    Probe lo_probe = a, hi_probe = b;
+    const auto f = [&](double beta) {
         const Probe p = walk_inside(beta);
-        const double fp = certified_mismatch(p, m);
         if (p.count > m) {
-            a = p;
+            lo_probe = p;
             remember(p);  // it may bracket a later mode
         } else {
-            b = p;
+            hi_probe = p;
         }
-        step_two_before = step_before;
-        step_before = std::fabs(p.beta - x.beta);
-        z = y;
-        fz = fy;
-        y = x;
-        fy = fx;
-        x = p;
-        fx = fp;
-    }
-    // Nothing above b can bracket a later mode.
-    probes_.erase(std::lower_bound(probes_.begin(), probes_.end(), b.beta,
+        const double value = certified_mismatch(p, m);
+        return roots::ValueSlope{value, p.slope, newton_in_w(p, value)};
+    };
+    std::uintmax_t budget = max_refine_steps;
+    roots::newton_find_root(f, a.beta, b.beta, certified_mismatch(a, m), certified_mismatch(b, m),
+                            first_guess(a, b, m), budget);
+    // Nothing above the upper end can bracket a later mode.
+    probes_.erase(std::lower_bound(probes_.begin(), probes_.end(), hi_probe.beta,
                                    [](const Probe& q, double beta) { return q.beta < beta; }),
                   probes_.end());
-    probes_.push_back(b);
-    return std::fabs(a.mismatch(m)) < std::fabs(b.mismatch(m)) ? a.beta : b.beta;
+    probes_.push_back(hi_probe);
+    return std::fabs(lo_probe.mismatch(m)) < std::fabs(hi_probe.mismatch(m)) ? lo_probe.beta
+                                                                              : hi_probe.beta;
 }
 
 }  // namespace
@@ -249,9 +204,17 @@ GuidedSolution solve_guided(std::span<const Layer> layers, double omega, Polariz
     if (solver.start()) {
         solution.mode_count = solver.mode_count();
         last = std::min(last, solution.mode_count == 0 ? 0 : solution.mode_count - 1);
+        // Modes below `first` are solved as well and dropped: each mode's final
+        // bracket depends on the probes the modes before it left, and where
+        // rounding makes the count flicker within a few units in the last
+        // place of a root, another path may end on another double. Solving
+        // every mode in order makes mode m the same bits whatever is asked.
         if (first < solution.mode_count) {
             solution.betas.reserve(last - first + 1);
-            for (std::size_t m = first; m <= last; ++m) solution.betas.push_back(solver.solve(m));
+            for (std::size_t m = 0; m <= last; ++m) {
+                const double beta = solver.solve(m);
+                if (m >= first) solution.betas.push_back(beta);
+            }
         }
     }
     solution.walks = solver.walks();

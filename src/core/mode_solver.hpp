@@ -41,7 +41,7 @@ std::vector<double> guided_betas(std::span<const Layer> layers, double omega, Po
                                  const CancelCheck& cancel = {});
 
 // The propagation constant of mode `mode` alone (the same bits as entry `mode`
-// of guided_betas), or nothing when the stack has no such mode or cannot be
+// of guided_betas: modes 0 .. mode are solved in the same order), or nothing when the stack has no such mode or cannot be
 // certified.
 std::optional<double> guided_beta(std::span<const Layer> layers, double omega, Polarization pol,
                                   std::size_t mode, const CancelCheck& cancel = {});

@@ -13,6 +13,14 @@
 // evaluations made. Every step is plain double arithmetic in a fixed order,
 // so a given callable gives the same bits on every run and every machine.
 //
+// newton_find_root is Newton's method safeguarded by a bracket (in the spirit
+// of Numerical Recipes' rtsafe): the callable returns the value and the slope,
+// each Newton step that stays inside the bracket and shrinks it fast enough is
+// taken, a secant or bisection step otherwise, and the search ends only when
+// the bracket holds two adjacent doubles (or a zero is hit): no absolute
+// tolerance, so roots are resolved to the last bit at any scale, and two roots
+// closer than any tolerance are told apart by the caller's sign.
+//
 // The sign convention is the caller's: only "f > 0" is ever tested, so a
 // caller that knows the side of a point better than its rounded value (the
 // mode count does) may return any value of the right sign.
@@ -129,6 +137,142 @@ BrentResult brent_find_root(F&& f, double a, double b, double fa, double fb, dou
     }
     max_iter = iterations;
     return BrentResult{s.b, s.fb, s.c, true};
+}
+
+// ---- safeguarded Newton ------------------------------------------------------
+
+// What the callable of newton_find_root returns at a point. A caller that
+// knows a variable in which the function is closer to linear may add the
+// Newton point taken in that variable, mapped back (`newton`); it replaces
+// x - value/slope for the long steps, while the short ones near the root stay
+// plain Newton steps in x.
+struct ValueSlope {
+    double value = 0.0;
+    double slope = 0.0;
+    double newton = std::numeric_limits<double>::quiet_NaN();
+};
+
+// The final bracket lo < hi: the root lies between them, or is lo = hi itself
+// when a value was exactly zero. f_lo and f_hi are the values there.
+struct NewtonResult {
+    double lo = 0.0, f_lo = 0.0;
+    double hi = 0.0, f_hi = 0.0;
+    // False when the callable returned NaN (the search stopped there), or when
+    // the budget ran out before the bracket closed.
+    bool converged = false;
+};
+
+namespace detail {
+
+inline constexpr double infinity = std::numeric_limits<double>::infinity();
+
+// The bracket, the latest point with its value and slope, the point before
+// with its slope (for the curvature), and the lengths of the last two steps.
+struct NewtonState {
+    double lo, f_lo, hi, f_hi;
+    double x, fx, dfx, newton;
+    double x_before, dfx_before;
+    double step_before, step_two_before;
+};
+
+inline bool inside(const NewtonState& s, double x) { return x > s.lo && x < s.hi; }
+
+// The Newton step from x, or NaN where it is not usable. Once the step is so
+// small that its own error (about step^2 f''/(2 f'), with f'' from the last
+// two slopes) is below a quarter of a unit in the last place, the root lies
+// in the gap of doubles around x + step: the point is rounded away from x
+// (the exact sum's rounding error tells the direction), so that it lands on
+// the far side of the root and the next such step lands on the other end of
+// that gap, closing the bracket. A step that rounds back onto x likewise
+// goes to the neighbour of x in its direction.
+inline double newton_step(const NewtonState& s) {
+    const double step = -s.fx / s.dfx;
+    if (!std::isfinite(step)) return std::numeric_limits<double>::quiet_NaN();
+    const double toward = step > 0.0 ? infinity : -infinity;
+    const double next = s.x + step;
+    const double curvature = (s.dfx - s.dfx_before) / (s.x - s.x_before);
+    const double error = std::fabs(step * step * curvature / (2.0 * s.dfx));
+    const double ulp = std::nextafter(std::fabs(next), infinity) - std::fabs(next);
+    if (next == s.x || (std::isfinite(error) && error < 0.25 * ulp)) {
+        const double rounding = step - (next - s.x);  // exact sum minus next
+        if (next == s.x || (step > 0.0 ? rounding > 0.0 : rounding < 0.0))
+            return std::nextafter(next, toward);
+        return next;
+    }
+    return std::isnan(s.newton) ? next : s.newton;
+}
+
+// The secant through the ends of the bracket, or its middle where the secant
+// does not land strictly inside.
+inline double fallback_step(const NewtonState& s) {
+    const double secant = s.lo - s.f_lo * ((s.hi - s.lo) / (s.f_hi - s.f_lo));
+    if (inside(s, secant)) return secant;
+    return s.lo + 0.5 * (s.hi - s.lo);
+}
+
+// The next point: Newton's while it stays inside the bracket, else the secant
+// through the ends; either is replaced by bisection when it is not shorter than
+// half the step before last (Brent's rule: a converging Newton iteration
+// shrinks its steps far faster, a stalling one is cut off within two steps).
+inline double next_point(const NewtonState& s) {
+    double x = newton_step(s);
+    if (!inside(s, x)) x = fallback_step(s);
+    if (!(std::fabs(x - s.x) < 0.5 * s.step_two_before)) return s.lo + 0.5 * (s.hi - s.lo);
+    return x;
+}
+
+// The new point x replaces the end of the bracket whose value has its sign.
+inline void shrink(NewtonState& s) {
+    if ((s.fx > 0.0) == (s.f_lo > 0.0)) {
+        s.lo = s.x;
+        s.f_lo = s.fx;
+    } else {
+        s.hi = s.x;
+        s.f_hi = s.fx;
+    }
+}
+
+}  // namespace detail
+
+// Safeguarded Newton on f over the bracket lo < hi, f_lo = f(lo) and
+// f_hi = f(hi) of opposite signs, starting from `guess` (its middle where the
+// guess lies outside). f returns ValueSlope; a slope that is not finite or
+// zero makes that step a secant one. Stops when lo and hi are adjacent
+// doubles, when a value is exactly zero (lo = hi there), when f returns NaN,
+// or after max_iter evaluations; max_iter then holds the evaluations made.
+template <class F>
+NewtonResult newton_find_root(F&& f, double lo, double hi, double f_lo, double f_hi, double guess,
+                              std::uintmax_t& max_iter) {
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    detail::NewtonState s{lo,  f_lo, hi,  f_hi, nan, nan, nan,
+                         nan, nan,  nan, detail::infinity, detail::infinity};
+    double x = detail::inside(s, guess) ? guess : lo + 0.5 * (hi - lo);
+    std::uintmax_t iterations = 0;
+    bool converged = !(std::nextafter(lo, detail::infinity) < hi);
+    while (!converged && iterations < max_iter) {
+        const ValueSlope at = f(x);
+        ++iterations;
+        if (std::isnan(at.value)) break;
+        s.x_before = s.x;
+        s.dfx_before = s.dfx;
+        s.x = x;
+        s.fx = at.value;
+        s.dfx = at.slope;
+        s.newton = at.newton;
+        if (at.value == 0.0) {
+            s.lo = s.hi = x;
+            s.f_lo = s.f_hi = 0.0;
+            converged = true;
+            break;
+        }
+        s.step_two_before = s.step_before;
+        s.step_before = std::isnan(s.x_before) ? detail::infinity : std::fabs(x - s.x_before);
+        detail::shrink(s);
+        converged = !(std::nextafter(s.lo, detail::infinity) < s.hi);
+        if (!converged) x = detail::next_point(s);
+    }
+    max_iter = iterations;
+    return NewtonResult{s.lo, s.f_lo, s.hi, s.f_hi, converged};
 }
 
 }  // namespace tavrik::roots

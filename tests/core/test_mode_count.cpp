@@ -574,3 +574,36 @@ TEST(CompleteModeList, PollsAndHonoursCancellation) {
 }
 
 }  // namespace
+
+// The slope carried through the walk is the derivative of its plain mismatch
+// (negative, by the Sturm comparison theorem): central
+// differences of the mismatch on random stacks (thin, thick oscillating and
+// thick evanescent layers, TE and TM), away from the lower edge's branch point.
+TEST(PruferWalk, SlopeIsTheDerivativeOfTheMismatch) {
+    int checked = 0;
+    for (const auto& s : tavrik::testdata::random_stacks(300, 7)) {
+        const double lo = lower_edge(s.layers, s.omega), hi = upper_edge(s.layers, s.omega);
+        if (!(hi > 1.02 * lo)) continue;
+        for (const Polarization pol : {TE, TM}) {
+            for (const double at : {0.03, 0.3, 0.6, 0.97}) {
+                const double beta = lo + at * (hi - lo), h = 1e-6 * (hi - lo);
+                const auto walk = tavrik::detail::prufer_walk(s.layers, s.omega, beta, pol, true);
+                const auto plain = [&](double b) {
+                    const auto w = tavrik::detail::prufer_walk(s.layers, s.omega, b, pol);
+                    return tavrik::detail::mismatch(w.half_turns, w.plain_rest(), 0);
+                };
+                // Central differences at h and h/2, extrapolated (error h^4).
+                const double wide = (plain(beta + h) - plain(beta - h)) / (2.0 * h);
+                const double narrow = (plain(beta + 0.5 * h) - plain(beta - 0.5 * h)) / h;
+                const double difference = (4.0 * narrow - wide) / 3.0;
+                EXPECT_LT(walk.slope, 0.0) << beta;
+                EXPECT_NEAR(walk.slope, difference, 1e-5 * std::fabs(difference)) << beta;
+                ++checked;
+            }
+        }
+    }
+    EXPECT_GT(checked, 1000);
+    // The count-only walk does not carry it.
+    const Layers slab{{1.0, 0.0}, {1.5, 1.0}, {1.0, 0.0}};
+    EXPECT_TRUE(std::isnan(tavrik::detail::prufer_walk(slab, two_pi, 8.0, TE).slope));
+}

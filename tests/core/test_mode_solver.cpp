@@ -6,6 +6,7 @@
 
 #include "mode_count.hpp"
 #include "mode_solver.hpp"
+#include "support.hpp"
 
 namespace tavrik {
 namespace {
@@ -60,6 +61,30 @@ TEST(ModeSolver, ACancelCheckThatFiresStopsTheSolver) {
     const Layers thick = {{1.0, 0.0}, {1.5, 1000.0}, {1.0, 0.0}};
     const CancelCheck cancel{[](void*) { return true; }, nullptr};
     EXPECT_THROW(guided_betas(thick, two_pi, Polarization::TE, cancel), Cancelled);
+}
+
+}  // namespace
+}  // namespace tavrik
+
+namespace tavrik {
+namespace {
+
+// A single mode is the same double as the same entry of the whole list, on
+// many random stacks (coupled and uncoupled films, TE and TM).
+TEST(ModeSolver, SingleModesAreTheListsBitsOnRandomStacks) {
+    std::size_t compared = 0;
+    for (const auto& s : testdata::random_stacks(400, 11)) {
+        for (Polarization pol : {Polarization::TE, Polarization::TM}) {
+            const std::vector<double> betas = guided_betas(s.layers, s.omega, pol);
+            for (std::size_t m = 0; m < betas.size(); ++m) {
+                const std::optional<double> single = guided_beta(s.layers, s.omega, pol, m);
+                ASSERT_TRUE(single.has_value());
+                EXPECT_TRUE(testdata::same_bits(*single, betas[m])) << *single << " " << betas[m] << " mode " << m;
+                ++compared;
+            }
+        }
+    }
+    EXPECT_GT(compared, 500u);
 }
 
 }  // namespace
