@@ -51,18 +51,39 @@ GridData grid_for(const MultiLayer& multilayer, std::size_t bytes_per_sample) {
 
 GridData get_grid_data(const MultiLayer& multilayer) { return grid_for(multilayer, grid_bytes); }
 
-IndexProfile index_profile(const MultiLayer& multilayer) {
-    GridData grid = grid_for(multilayer, index_bytes);
-    const Layers& layers = multilayer.layers;
-    std::vector<double> n(grid.x.size(), at(layers, 0).n);
-    for (std::size_t i = 0; i < layers.size(); ++i) {
+namespace {
+
+// One value per layer spread over the layer's samples (layer 0 also below
+// the grid's first interface).
+template <class Value>
+std::vector<double> per_sample(const GridData& grid, std::size_t layer_count, Value value) {
+    std::vector<double> out(grid.x.size(), value(0));
+    for (std::size_t i = 0; i < layer_count; ++i) {
         const std::size_t start = at(grid.layer_bounds, i);
         const std::size_t end = at(grid.layer_bounds, i + 1);
-        check_slice(start, end, n.size());
-        std::fill(n.begin() + static_cast<std::ptrdiff_t>(start),
-                  n.begin() + static_cast<std::ptrdiff_t>(end), layers[i].n);
+        check_slice(start, end, out.size());
+        std::fill(out.begin() + static_cast<std::ptrdiff_t>(start),
+                  out.begin() + static_cast<std::ptrdiff_t>(end), value(i));
     }
-    return IndexProfile{std::move(grid.x), std::move(n)};
+    return out;
+}
+
+}  // namespace
+
+// A complex stack's profile carries the imaginary parts beside the real ones
+// (its budget then counts three doubles per sample).
+IndexProfile index_profile(const MultiLayer& multilayer) {
+    const bool complex_stack = !multilayer.complex_layers.empty();
+    GridData grid = grid_for(multilayer, complex_stack ? index_bytes + sizeof(double) : index_bytes);
+    const Layers& layers = multilayer.layers;
+    IndexProfile profile;
+    profile.n = per_sample(grid, layers.size(), [&](std::size_t i) { return at(layers, i).n; });
+    if (complex_stack) {
+        const ComplexLayers& complex_layers = multilayer.complex_layers;
+        profile.n_imag = per_sample(grid, layers.size(), [&](std::size_t i) { return at(complex_layers, i).n.im; });
+    }
+    profile.x = std::move(grid.x);
+    return profile;
 }
 
 }  // namespace tavrik

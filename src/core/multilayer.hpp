@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "complex.hpp"
+#include "complex_layer.hpp"
 #include "fault.hpp"
 #include "layer.hpp"
 
@@ -20,6 +21,9 @@ struct MultiLayer {
     std::int32_t scan_limit = 10;
     double plot_step = 0.001;
     BackEnd backend = BackEnd::Transfer;
+    // The complex records, kept only when some layer's index has a non-zero
+    // imaginary part; `layers` then holds the real parts for the grid.
+    ComplexLayers complex_layers;
 };
 
 // The effective index of mode `mode` (0 = highest neff), or the message text of
@@ -39,9 +43,12 @@ struct GridData {
 };
 GridData get_grid_data(const MultiLayer& multilayer);
 
+// n holds the real part of the index; n_imag its imaginary part when the
+// stack has a complex index, and is empty otherwise.
 struct IndexProfile {
     std::vector<double> x;
     std::vector<double> n;
+    std::vector<double> n_imag;
 };
 IndexProfile index_profile(const MultiLayer& multilayer);
 

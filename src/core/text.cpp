@@ -15,4 +15,14 @@ std::string format_decimal(double value) {
     return std::string(buffer, result.ptr);
 }
 
+std::string format_complex(Complex value) {
+    std::string text = "(";
+    text += format_decimal(value.re);
+    const std::string im = format_decimal(value.im);
+    if (im.front() != '-') text += '+';
+    text += im;
+    text += "j)";
+    return text;
+}
+
 }  // namespace tavrik

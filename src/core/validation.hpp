@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "complex_layer.hpp"
 #include "layer.hpp"
 
 namespace tavrik {
@@ -24,5 +25,12 @@ namespace tavrik {
 // layer by its position in the list and the offending value; nothing when the
 // input has meaning.
 std::optional<std::string> stack_problem(const Layers& layers, double omega);
+
+// The same judgement of a stack with complex indices: every index finite in
+// both parts, with a non-negative real part (the principal root of eps; a
+// lossless metal has n = i n'') and not zero (the TM walk divides by eps);
+// inner thicknesses and omega as above; and 2 |n omega|^2 finite for every
+// layer, since the mode condition is written in (n omega)^2 - beta^2.
+std::optional<std::string> complex_stack_problem(const ComplexLayers& layers, double omega);
 
 }  // namespace tavrik

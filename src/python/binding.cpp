@@ -140,10 +140,10 @@ std::string plural(std::size_t n, const char* one, const char* many) { return n 
 
 [[noreturn]] void too_many_positional(const Signature& s, std::size_t given) {
     std::string message = s.full_name;
-    if (s.required != s.count) {
-        message += " takes from " + std::to_string(s.required) + " to " + std::to_string(s.count);
+    if (s.required != s.positional) {
+        message += " takes from " + std::to_string(s.required) + " to " + std::to_string(s.positional);
     } else {
-        message += " takes " + std::to_string(s.count);
+        message += " takes " + std::to_string(s.positional);
     }
     message += " positional arguments but " + std::to_string(given) + " " +
                plural(given, "was", "were") + " given";
@@ -205,7 +205,7 @@ void check_required(const Signature& s, const Arguments& out) {
 
 Arguments fit_fastcall(const Signature& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const auto given = static_cast<std::size_t>(nargs);
-    if (given > s.count) too_many_positional(s, given);
+    if (given > s.positional) too_many_positional(s, given);
     Arguments out{};
     for (std::size_t i = 0; i < given; ++i) out[i] = args[i];
     if (kwnames != nullptr) {
@@ -220,7 +220,7 @@ Arguments fit_fastcall(const Signature& s, PyObject* const* args, Py_ssize_t nar
 
 Arguments fit_tuple_dict(const Signature& s, PyObject* args, PyObject* kwargs) {
     const auto given = static_cast<std::size_t>(require(PyTuple_Size(args)));
-    if (given > s.count) too_many_positional(s, given);
+    if (given > s.positional) too_many_positional(s, given);
     Arguments out{};
     for (std::size_t i = 0; i < given; ++i) out[i] = PyTuple_GetItem(args, static_cast<Py_ssize_t>(i));
     if (kwargs != nullptr && PyDict_Size(kwargs) > 0) {
@@ -299,6 +299,25 @@ double to_double(PyObject* obj, const char* name) {
     return value;
 }
 
+// A refractive index: a complex value (Python's, NumPy's, or any object with
+// __complex__) is kept whole, a zero imaginary part making it a real index;
+// every other value converts exactly as to_double converts it.
+Complex to_index(PyObject* obj, const char* name) {
+    if (!PyFloat_Check(obj) && !PyLong_Check(obj)) {
+        const bool complex_like =
+            PyComplex_Check(obj) || PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__complex__");
+        if (complex_like) {
+            const Py_complex value = PyComplex_AsCComplex(obj);
+            if (value.real == -1.0 && PyErr_Occurred()) {
+                PyErr_Clear();  // the float conversion reports what this object cannot do
+            } else {
+                return Complex{value.real, value.imag};
+            }
+        }
+    }
+    return Complex{to_double(obj, name), 0.0};
+}
+
 Polarization to_polarization(PyObject* obj, const char* name) {
     if (obj == nullptr || obj == Py_None) return Polarization::TE;
     if (!PyObject_TypeCheck(obj, type_of<Polarization>())) {
@@ -324,7 +343,7 @@ std::uint32_t to_mode(PyObject* obj, const char* name) {
     return static_cast<std::uint32_t>(value);
 }
 
-Layers to_layers(PyObject* obj, const char* name) {
+Layers to_layers(PyObject* obj, const char* name, ComplexLayers* complex_layers) {
     try {
         if (PyUnicode_Check(obj)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
         if (!PySequence_Check(obj)) raise_cannot_convert(obj, "Sequence");
@@ -340,10 +359,11 @@ Layers to_layers(PyObject* obj, const char* name) {
         }
         Ref iterator = require(Ref::steal(PyObject_GetIter(obj)));
         while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
-            if (!PyObject_TypeCheck(item.get(), type_of<Layer>())) raise_cannot_convert(item.get(), "Layer");
-            auto& cell = *reinterpret_cast<Cell<Layer>*>(item.get());
+            if (!PyObject_TypeCheck(item.get(), type_of<ComplexLayer>())) raise_cannot_convert(item.get(), "Layer");
+            auto& cell = *reinterpret_cast<Cell<ComplexLayer>*>(item.get());
             SharedAccess access(cell.borrow);
-            layers.push_back(cell.value);
+            layers.push_back(Layer{cell.value.n.re, cell.value.d});
+            if (complex_layers != nullptr) complex_layers->push_back(cell.value);
         }
         if (PyErr_Occurred()) throw PythonError{};
         return layers;
@@ -354,6 +374,11 @@ Layers to_layers(PyObject* obj, const char* name) {
 
 void require_meaning(const Layers& layers, double omega) {
     if (const auto problem = stack_problem(layers, omega)) raise(PyExc_ValueError, *problem);
+}
+
+void require_meaning(const MultiLayer& stack, double omega) {
+    if (stack.complex_layers.empty()) return require_meaning(stack.layers, omega);
+    if (const auto problem = complex_stack_problem(stack.complex_layers, omega)) raise(PyExc_ValueError, *problem);
 }
 
 std::vector<double> to_doubles(PyObject* obj, const char* name) {

@@ -32,6 +32,7 @@
 
 #include "dispersion.hpp"
 #include "fault.hpp"
+#include "complex_layer.hpp"
 #include "layer.hpp"
 #include "memory_budget.hpp"
 #include "multilayer.hpp"
@@ -98,7 +99,7 @@ template <class T>
 inline constexpr const char* class_name = nullptr;
 template <> inline constexpr const char* class_name<BackEnd> = "BackEnd";
 template <> inline constexpr const char* class_name<Polarization> = "Polarization";
-template <> inline constexpr const char* class_name<Layer> = "Layer";
+template <> inline constexpr const char* class_name<ComplexLayer> = "Layer";
 template <> inline constexpr const char* class_name<MultiLayer> = "MultiLayer";
 template <> inline constexpr const char* class_name<IndexProfile> = "IndexData";
 template <> inline constexpr const char* class_name<FieldData> = "FieldData";
@@ -171,12 +172,20 @@ Cell<T>& cell_of(PyObject* obj) {
 
 // ---- argument fitting -------------------------------------------------------
 
-inline constexpr std::size_t max_parameters = 3;
+inline constexpr std::size_t max_parameters = 4;
 
 struct Signature {
     template <std::size_t N>
     constexpr Signature(const char* full, const char* const (&parameter_names)[N], std::size_t required_count)
-        : full_name(full), names(parameter_names), count(N), required(required_count) {
+        : full_name(full), names(parameter_names), count(N), required(required_count), positional(N) {
+        static_assert(N <= max_parameters);
+    }
+    // The parameters from `positional_count` on are keyword-only.
+    template <std::size_t N>
+    constexpr Signature(const char* full, const char* const (&parameter_names)[N], std::size_t required_count,
+                        std::size_t positional_count)
+        : full_name(full), names(parameter_names), count(N), required(required_count),
+          positional(positional_count) {
         static_assert(N <= max_parameters);
     }
 
@@ -184,6 +193,7 @@ struct Signature {
     const char* const* names;  // parameter names, in order
     std::size_t count;         // number of parameters
     std::size_t required;      // the first `required` ones are required
+    std::size_t positional;    // the first `positional` ones may be given by position
     std::array<PyObject*, max_parameters> interned{};  // for identity matching, see intern()
 };
 
@@ -210,13 +220,20 @@ Arguments fit_tuple_dict(const Signature& signature, PyObject* args, PyObject* k
 double to_double(PyObject* obj, const char* name);
 Polarization to_polarization(PyObject* obj, const char* name);  // obj may be null or None
 std::uint32_t to_mode(PyObject* obj, const char* name);         // obj may be null or None
-Layers to_layers(PyObject* obj, const char* name);
+// The layers' real records; when `complex_layers` is given it receives the
+// complex records too.
+Layers to_layers(PyObject* obj, const char* name, ComplexLayers* complex_layers = nullptr);
+// A refractive index: a float as to_double, or a complex (a complex, or any
+// object with __complex__).
+Complex to_index(PyObject* obj, const char* name);
 // A sequence of floats (a list, a tuple, a NumPy array, ...), not a string.
 std::vector<double> to_doubles(PyObject* obj, const char* name);
 
 // Raises ValueError when the stack or omega has no physical meaning; every
 // computation of a mode calls it once its arguments are converted.
 void require_meaning(const Layers& layers, double omega);
+// The stack's own judgement: its complex records when it has any.
+void require_meaning(const MultiLayer& stack, double omega);
 
 // The search's cancellation check: pending signals (Ctrl-C) stop it.
 bool poll_signals(void*);

@@ -41,7 +41,7 @@ PyObject* init() {
         require(PyObject_SetAttrString(module.get(), "__doc__", doc.get()));
         add_class(module.get(), "BackEnd", type_of<BackEnd>());
         add_class(module.get(), "Polarization", type_of<Polarization>());
-        add_class(module.get(), "Layer", type_of<Layer>());
+        add_class(module.get(), "Layer", type_of<ComplexLayer>());
         add_class(module.get(), "MultiLayer", type_of<MultiLayer>());
         add_class(module.get(), "IndexData", type_of<IndexProfile>());
         add_class(module.get(), "FieldData", type_of<FieldData>());

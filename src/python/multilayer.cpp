@@ -1,6 +1,7 @@
 // MultiLayer(layers): the stack and its settings, and its computations.
 #include "binding.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -8,8 +9,10 @@
 #include <variant>
 #include <vector>
 
+#include "complex_mode_solver.hpp"
 #include "dispersion.hpp"
 #include "mode_solver.hpp"
+#include "search.hpp"
 #include "multilayer.hpp"
 #include "power_fractions.hpp"
 #include "validation.hpp"
@@ -32,8 +35,8 @@ Signature neff_signature("MultiLayer.neff()", mode_names, 1);
 Signature field_signature("MultiLayer.field()", mode_names, 1);
 Signature group_index_signature("MultiLayer.group_index()", mode_names, 1);
 Signature power_fractions_signature("MultiLayer.power_fractions()", mode_names, 1);
-const char* const modes_names[] = {"omega", "polarization"};
-Signature modes_signature("MultiLayer.modes()", modes_names, 1);
+const char* const modes_names[] = {"omega", "polarization", "leaky", "window"};
+Signature modes_signature("MultiLayer.modes()", modes_names, 1, 2);
 const char* const sweep_names[] = {"omegas", "polarization"};
 Signature dispersion_signature("MultiLayer.dispersion()", sweep_names, 1);
 
@@ -41,7 +44,14 @@ PyObject* multilayer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         const Arguments arg = fit_tuple_dict(new_signature, args, kwargs);
         MultiLayer record;
-        record.layers = to_layers(arg[0], "layers");
+        ComplexLayers complex_layers;
+        record.layers = to_layers(arg[0], "layers", &complex_layers);
+        for (const ComplexLayer& layer : complex_layers) {
+            if (layer.n.im != 0.0) {
+                record.complex_layers = std::move(complex_layers);
+                break;
+            }
+        }
         return new_cell(type, std::move(record));
     });
 }
@@ -58,7 +68,11 @@ PyObject* get_layers(PyObject* self, void*) {
     return guarded([&] {
         auto& cell = cell_of<MultiLayer>(self);
         SharedAccess access(cell.borrow);
-        return list_from(cell.value.layers, [](const Layer& layer) { return new_cell(type_of<Layer>(), Layer(layer)); });
+        const auto new_layer = [](const ComplexLayer& layer) { return new_cell(type_of<ComplexLayer>(), ComplexLayer(layer)); };
+        if (!cell.value.complex_layers.empty()) return list_from(cell.value.complex_layers, new_layer);
+        return list_from(cell.value.layers, [&](const Layer& layer) {
+            return new_layer(ComplexLayer{Complex{layer.n, 0.0}, layer.d});
+        });
     });
 }
 
@@ -127,7 +141,22 @@ PyObject* deliver(Result&& result, ToPython& to_python) {
 // receiver, convert omega, polarization and mode in that order, refuse input
 // without physical meaning, run `compute` on the record (in place with the
 // lock held, or on a copy without it) and hand its value to `to_python`.
-template <Lock lock, class Compute, class ToPython>
+// Which stacks a computation is defined for: the group index, the power shares
+// and the dispersion sweep are written for real indices only, and would see
+// nothing but the real parts of a complex stack.
+enum class Indices { any, real };
+
+// A stack with a complex index, refused by a computation of real stacks only.
+void require_real(const MultiLayer& stack, const char* computation) {
+    for (std::size_t i = 0; i < stack.complex_layers.size(); ++i) {
+        if (stack.complex_layers[i].n.im != 0.0) {
+            raise(PyExc_ValueError, std::string(computation) + " is defined for real refractive indices only; layers[" +
+                                        std::to_string(i) + "] has a complex one");
+        }
+    }
+}
+
+template <Lock lock, Indices indices = Indices::any, class Compute, class ToPython>
 PyObject* mode_call(const Signature& signature, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, Compute compute, ToPython to_python) {
     return guarded([&]() -> PyObject* {
@@ -137,7 +166,8 @@ PyObject* mode_call(const Signature& signature, PyObject* self, PyObject* const*
         const double omega = to_double(arg[0], "omega");
         const Polarization polarization = to_polarization(arg[1], "polarization");
         const std::uint32_t mode = to_mode(arg[2], "mode");
-        require_meaning(cell.value.layers, omega);
+        require_meaning(cell.value, omega);
+        if constexpr (indices == Indices::real) require_real(cell.value, signature.full_name);
         if constexpr (lock == Lock::held) {
             const CancelCheck cancel{poll_signals, nullptr};
             return deliver(compute(cell.value, omega, polarization, mode, cancel), to_python);
@@ -156,12 +186,50 @@ PyObject* mode_call(const Signature& signature, PyObject* self, PyObject* const*
 
 PyObject* new_float_list(const std::vector<double>& values) { return list_from(values, PyFloat_FromDouble); }
 
+// ---- complex stacks ------------------------------------------------------------
+
+// The stack the complex solvers see: the record's complex layers, or the real
+// ones as complex indices with a zero imaginary part (leaky modes of a real stack).
+ComplexLayers complex_stack(const MultiLayer& record) {
+    if (!record.complex_layers.empty()) return record.complex_layers;
+    ComplexLayers layers;
+    for (const Layer& layer : record.layers) layers.push_back(ComplexLayer{Complex{layer.n, 0.0}, layer.d});
+    return layers;
+}
+
+// The bound modes of a complex stack in the default window (none at omega =
+// 0); the search's failure message (a mode on the window's edge) as a
+// ValueError.
+std::vector<Complex> complex_bound_modes(const ComplexLayers& layers, double omega, Polarization pol,
+                                         const CancelCheck& cancel) {
+    if (omega == 0.0 || layers.size() < 2) return {};
+    ComplexModesResult found =
+        complex_modes(layers, omega, pol, default_bound_window(layers, omega), false, cancel);
+    if (auto* message = std::get_if<std::string>(&found)) raise(PyExc_ValueError, *message);
+    return std::get<0>(std::move(found));
+}
+
+using NeffValue = std::variant<double, Complex>;
+
 PyObject* multilayer_neff(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return mode_call<Lock::held>(
         neff_signature, self, args, nargs, kwnames,
         [](const MultiLayer& record, double omega, Polarization polarization, std::uint32_t mode,
-           const CancelCheck& cancel) { return neff(record, omega, polarization, mode, cancel); },
-        PyFloat_FromDouble);
+           const CancelCheck& cancel) -> std::variant<NeffValue, std::string> {
+            if (record.complex_layers.empty()) {
+                NeffResult result = neff(record, omega, polarization, mode, cancel);
+                if (auto* message = std::get_if<std::string>(&result)) return std::move(*message);
+                return NeffValue{std::get<double>(result)};
+            }
+            const std::vector<Complex> modes = complex_bound_modes(record.complex_layers, omega, polarization, cancel);
+            if (mode >= modes.size()) return mode_not_found_message(mode, modes.size());
+            return NeffValue{modes[mode]};
+        },
+        [](NeffValue value) {
+            if (const double* real = std::get_if<double>(&value)) return PyFloat_FromDouble(*real);
+            const Complex z = std::get<Complex>(value);
+            return PyComplex_FromDoubles(z.re, z.im);
+        });
 }
 
 PyObject* multilayer_index(PyObject* self, PyObject*) {
@@ -176,24 +244,111 @@ PyObject* multilayer_field(PyObject* self, PyObject* const* args, Py_ssize_t nar
     return mode_call<Lock::held>(
         field_signature, self, args, nargs, kwnames,
         [](const MultiLayer& record, double omega, Polarization polarization, std::uint32_t mode,
-           const CancelCheck& cancel) { return field(record, omega, polarization, mode, cancel); },
+           const CancelCheck& cancel) -> FieldResult {
+            if (record.complex_layers.empty()) return field(record, omega, polarization, mode, cancel);
+            const std::vector<Complex> modes = complex_bound_modes(record.complex_layers, omega, polarization, cancel);
+            if (mode >= modes.size()) return mode_not_found_message(mode, modes.size());
+            return complex_mode_field(record, record.complex_layers, omega, polarization, modes[mode],
+                                      field_walk(modes, mode));
+        },
         [](FieldData&& data) { return new_field_data(std::move(data)); });
 }
 
+// window = (re_min, re_max, im_min, im_max), or nothing for None.
+std::optional<Rectangle> to_window(PyObject* obj, const char* name) {
+    if (obj == nullptr || obj == Py_None) return std::nullopt;
+    const std::vector<double> v = to_doubles(obj, name);
+    const std::string prefix = std::string("argument '") + name + "': ";
+    if (v.size() != 4) {
+        raise(PyExc_ValueError,
+              prefix + "expected (re_min, re_max, im_min, im_max), got " + std::to_string(v.size()) + " values");
+    }
+    for (double x : v) {
+        if (!std::isfinite(x)) raise(PyExc_ValueError, prefix + "values must be finite");
+    }
+    if (!(v[0] < v[1] && v[2] < v[3])) raise(PyExc_ValueError, prefix + "needs re_min < re_max and im_min < im_max");
+    return Rectangle{v[0], v[1], v[2], v[3]};
+}
+
+PyObject* new_complex(Complex z) { return PyComplex_FromDoubles(z.re, z.im); }
+
+bool inside(const Rectangle& w, Complex z) {
+    return z.re >= w.re_min && z.re <= w.re_max && z.im >= w.im_min && z.im <= w.im_max;
+}
+
+// modes() of a complex stack, or of any stack with leaky or a window: the
+// bound modes (of a real stack: the exact real solver's) and, when asked, the
+// leaky ones, as complex values by decreasing real part. Runs on the copy
+// without the interpreter lock.
+std::vector<Complex> complex_mode_list(const MultiLayer& stack, double omega, Polarization polarization,
+                                       bool leaky, const std::optional<Rectangle>& window) {
+    if (omega == 0.0 || stack.layers.size() < 2) return {};
+    const bool real = stack.complex_layers.empty();
+    const ComplexLayers layers = complex_stack(stack);
+    const Rectangle bound_window = window ? *window : default_bound_window(layers, omega);
+    const Rectangle leaky_window = window ? *window : default_leaky_window(layers, omega);
+    std::vector<double> betas;
+    ComplexModesResult bound, radiating;
+    {
+        ReleasedLock lock;
+        const CancelCheck cancel{ReleasedLock::poll_signals, &lock};
+        if (real) {
+            betas = guided_betas(stack.layers, omega, polarization, cancel);
+        } else {
+            bound = complex_modes(layers, omega, polarization, bound_window, false, cancel);
+        }
+        if (leaky) radiating = leaky_modes(layers, omega, polarization, leaky_window, cancel);
+    }
+    std::vector<Complex> modes;
+    for (const ComplexModesResult* found : {&bound, &radiating}) {
+        if (auto* message = std::get_if<std::string>(found)) raise(PyExc_ValueError, *message);
+        for (Complex z : std::get<0>(*found)) modes.push_back(z);
+    }
+    for (double beta : betas) {
+        const Complex n{beta / omega, 0.0};
+        if (!window || inside(*window, n)) modes.push_back(n);
+    }
+    std::stable_sort(modes.begin(), modes.end(), [](Complex a, Complex b) { return a.re > b.re; });
+    return modes;
+}
+
+// The arguments convert in order (omega, polarization, leaky, window) before
+// the stack is judged; a real stack without leaky or window keeps the real
+// solver's list of floats.
 PyObject* multilayer_modes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return mode_call<Lock::released>(
-        modes_signature, self, args, nargs, kwnames,
-        [](const MultiLayer& record, double omega, Polarization polarization, std::uint32_t,
-           const CancelCheck& cancel) {
-            std::vector<double> neffs = guided_betas(record.layers, omega, polarization, cancel);
-            for (double& value : neffs) value /= omega;
-            return neffs;
-        },
-        new_float_list);
+    return guarded([&]() -> PyObject* {
+        const Arguments arg = fit_fastcall(modes_signature, args, nargs, kwnames);
+        MultiLayer stack;
+        double omega = 0.0;
+        Polarization polarization = Polarization::TE;
+        bool leaky = false;
+        std::optional<Rectangle> window;
+        {
+            auto& cell = cell_of<MultiLayer>(self);
+            SharedAccess access(cell.borrow);
+            omega = to_double(arg[0], "omega");
+            polarization = to_polarization(arg[1], "polarization");
+            leaky = arg[2] != nullptr && require(PyObject_IsTrue(arg[2])) == 1;
+            window = to_window(arg[3], "window");
+            require_meaning(cell.value, omega);
+            stack = cell.value;
+        }
+        if (!stack.complex_layers.empty() || leaky || window) {
+            return list_from(complex_mode_list(stack, omega, polarization, leaky, window), new_complex);
+        }
+        std::vector<double> neffs;
+        {
+            ReleasedLock released;
+            const CancelCheck cancel{ReleasedLock::poll_signals, &released};
+            neffs = guided_betas(stack.layers, omega, polarization, cancel);
+        }
+        for (double& value : neffs) value /= omega;
+        return new_float_list(neffs);
+    });
 }
 
 PyObject* multilayer_group_index(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return mode_call<Lock::released>(
+    return mode_call<Lock::released, Indices::real>(
         group_index_signature, self, args, nargs, kwnames,
         [](const MultiLayer& record, double omega, Polarization polarization, std::uint32_t mode,
            const CancelCheck& cancel) { return group_index(record.layers, omega, polarization, mode, cancel); },
@@ -202,7 +357,7 @@ PyObject* multilayer_group_index(PyObject* self, PyObject* const* args, Py_ssize
 
 PyObject* multilayer_power_fractions(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                      PyObject* kwnames) {
-    return mode_call<Lock::released>(
+    return mode_call<Lock::released, Indices::real>(
         power_fractions_signature, self, args, nargs, kwnames,
         [](const MultiLayer& record, double omega, Polarization polarization, std::uint32_t mode,
            const CancelCheck& cancel) { return power_fractions(record.layers, omega, polarization, mode, cancel); },
@@ -223,6 +378,7 @@ PyObject* multilayer_dispersion(PyObject* self, PyObject* const* args, Py_ssize_
             SharedAccess access(cell.borrow);
             omegas = to_doubles(arg[0], "omegas");
             polarization = to_polarization(arg[1], "polarization");
+            require_real(cell.value, dispersion_signature.full_name);
             layers = cell.value.layers;
         }
         require_meaning(layers, 0.0);

@@ -1,7 +1,7 @@
 """Guided modes of planar multilayer slab waveguides.
 
-Describe a stack as a list of :class:`Layer` objects (real refractive index
-``n``, thickness ``d``), wrap it in a :class:`MultiLayer`, and ask it for the
+Describe a stack as a list of :class:`Layer` objects (refractive index
+``n``, real or complex, and thickness ``d``), wrap it in a :class:`MultiLayer`, and ask it for the
 effective index of a guided mode (:meth:`MultiLayer.neff`), the index profile
 across the stack (:meth:`MultiLayer.index`) or the six field components of a
 mode normalised to unit power flow (:meth:`MultiLayer.field`).
@@ -24,7 +24,7 @@ Failures
 --------
 * ``TypeError`` / ``OverflowError``: an argument that does not fit (call shape,
   type, a negative or oversized ``mode``, a complex value with a non-zero
-  imaginary part); conversion errors name the argument ("argument 'omega': ...").
+  imaginary part where only a layer's ``n`` may be complex); conversion errors name the argument ("argument 'omega': ...").
 * ``ValueError``: a stack or an ``omega`` without physical meaning, refused by
   every computation of a mode: an index that is not finite and positive, an
   inner thickness that is not finite and non-negative, an ``omega`` that is not
@@ -46,7 +46,7 @@ singletons), so stacks and results travel to worker processes.
 """
 
 from collections.abc import Sequence
-from typing import ClassVar, final
+from typing import ClassVar, SupportsComplex, final
 
 __all__ = ["BackEnd", "Polarization", "Layer", "MultiLayer", "IndexData", "FieldData"]
 
@@ -114,19 +114,24 @@ class Layer:
     unit whose reciprocal is the unit of ``omega``. Both are converted with
     Python's float conversion (floats, ints, bools and objects with
     ``__float__`` are accepted) and stored as given, without range checks
-    (the computations refuse a stack without physical meaning). ``str()``
-    and ``repr()`` give ``Layer(n=1.5, d=0.22)``. Layers compare equal only
-    to themselves; they pickle and copy.
+    (the computations refuse a stack without physical meaning). ``n`` may be
+    complex, n' + i n'' (a Python or NumPy complex, or any object with
+    ``__complex__``): n'' > 0 absorbs, n'' < 0 amplifies; a metal has a small
+    n' and a large n''. A complex ``n`` with a zero imaginary part is the real
+    index in every respect. ``str()`` and ``repr()`` give
+    ``Layer(n=1.5, d=0.22)`` or ``Layer(n=(0.18+3.41j), d=0.05)``. Layers
+    compare equal only to themselves; they pickle and copy (a complex ``n``
+    stays complex).
 
     Raises ``TypeError`` for a wrong call shape, an argument without a float
-    conversion ("argument 'n': must be real number, not str") or a complex
-    value with a non-zero imaginary part.
+    conversion ("argument 'n': must be real number, not str") or a ``d``
+    with a non-zero imaginary part.
     """
 
-    def __new__(cls, n: float, d: float) -> Layer: ...
+    def __new__(cls, n: float | complex | SupportsComplex, d: float) -> Layer: ...
     @property
-    def n(self) -> float:
-        """The refractive index, as stored (read-only)."""
+    def n(self) -> float | complex:
+        """The refractive index, as stored (read-only): a complex when its imaginary part is non-zero, else a float."""
     @property
     def d(self) -> float:
         """The thickness, in the length unit of the stack, as stored (read-only)."""
@@ -163,6 +168,8 @@ class MultiLayer:
         """
     @plot_step.setter
     def plot_step(self, value: float) -> None: ...
+    # Typed float so that code written for real stacks keeps its types; a stack
+    # with a complex index returns a complex (see the docstring).
     def neff(self, omega: float, polarization: Polarization | None = None, mode: int | None = None) -> float:
         """Effective index of one guided mode.
 
@@ -172,6 +179,8 @@ class MultiLayer:
         numbered in order of decreasing effective index. The search resolves
         the propagation constant beta = neff * omega to 1e-9 (1e-9 / omega in
         the effective index). ``None`` means the same as an omitted argument.
+        A stack with a complex index gives the complex neff of entry ``mode``
+        of :meth:`modes`.
 
         Raises:
             Exception: (the base class itself) when ``mode`` is not below the
@@ -182,7 +191,8 @@ class MultiLayer:
                 ``mode`` not an integer (the message names the argument).
             OverflowError: ``mode`` negative or beyond 32 bits.
             ValueError: a stack or ``omega`` without physical meaning: an
-                index not finite and positive, an inner thickness not finite
+                index not finite and positive (complex: not finite, zero or
+                with a negative real part), an inner thickness not finite
                 and non-negative, ``omega`` not finite and non-negative, or,
                 where the stack guides, n * omega so large that its square
                 overflows (the message names the layer and the value:
@@ -192,7 +202,14 @@ class MultiLayer:
             PanicException: (a ``BaseException``) internal fault, such as an
                 empty stack.
         """
-    def modes(self, omega: float, polarization: Polarization | None = None) -> list[float]:
+    def modes(
+        self,
+        omega: float,
+        polarization: Polarization | None = None,
+        *,
+        leaky: bool = False,
+        window: Sequence[float] | None = None,
+    ) -> list[float] | list[complex]:
         """Effective index of every guided mode of one polarization, descending.
 
         Entry k is mode k of :meth:`neff` (the mode with k zeros of its
@@ -204,8 +221,29 @@ class MultiLayer:
         and the interpreter lock is released while the modes are computed;
         nothing is kept between calls.
 
+        A stack with a complex index gives every bound mode (surface plasmons
+        included, whose Re(neff) may exceed every Re(n)) as a complex, by
+        decreasing real part; entry k is ``neff(omega, polarization, k)``.
+        Fields vary as exp(i(beta z - omega t)); n'' > 0 absorbs; lossy and
+        leaky modes have Im(neff) > 0. A bound mode decays into both
+        half-spaces (principal branch of each outer kx).
+
+        ``leaky=True`` adds the leaky modes (of real or complex stacks): they
+        radiate into a half-space whose Re(n) exceeds Re(neff), where their
+        field grows away from the stack. ``window=(re_min, re_max, im_min,
+        im_max)`` bounds the search in the neff plane, for bound and leaky
+        modes alike. With ``leaky`` or ``window`` every value is complex.
+        Default windows: bound modes in Re(neff) from the larger half-space
+        Re(n) to R and Im(neff) in [-R/16, R/2]; leaky modes in Re(neff) in
+        [0, R] and Im(neff) in [0, max|n|/2]; R is twice the largest of
+        max|n|, each metal/dielectric interface's surface-plasmon index and
+        4 atanh(min|eps| / max|eps|) / (omega d) of each film at a metal.
+        The count inside the window is certified by the argument principle
+        and each mode refined to full precision.
+
         Raises:
-            TypeError, ValueError: as for :meth:`neff`.
+            TypeError, ValueError: as for :meth:`neff`; ``ValueError`` also for
+                a malformed ``window`` or a mode on the window's edge.
             KeyboardInterrupt: Ctrl-C (a pending signal) stops the computation
                 (on CPython; on PyPy it arrives when the call returns).
         """
@@ -243,6 +281,11 @@ class MultiLayer:
         apart) get distinct fields that are orthogonal in power; which
         combination of the cores each one is, the doubles cannot decide.
 
+        A stack with a complex index gives the field of entry ``mode`` of
+        :meth:`modes`, scaled so that the complex power integral has modulus
+        1; two modes that share one neff (the interface plasmons of a thick
+        symmetric metal film) get two distinct fields, one on each face.
+
         Raises:
             Exception: (the base class itself) when the mode does not exist,
                 with the message of :meth:`neff`.
@@ -268,7 +311,8 @@ class MultiLayer:
         Raises:
             Exception: (the base class itself) when the mode is not guided,
                 with the message of :meth:`neff`.
-            TypeError, OverflowError, ValueError: as for :meth:`neff`.
+            TypeError, OverflowError, ValueError: as for :meth:`neff`;
+                ``ValueError`` also for a stack with a complex index.
             KeyboardInterrupt: Ctrl-C (a pending signal) stops the solver
                 (on CPython; on PyPy it arrives when the call returns).
         """
@@ -287,7 +331,8 @@ class MultiLayer:
         Raises:
             ValueError: as for :meth:`neff`, for the stack or for any of the
                 omegas (the message names the entry: "omegas[3]: omega must
-                be finite and non-negative, not nan").
+                be finite and non-negative, not nan"), and for a stack with a
+                complex index.
             TypeError: ``omegas`` not a sequence of floats (a string included,
                 or an item with a non-zero imaginary part), a ``polarization``
                 that is not a :class:`Polarization`.
@@ -309,7 +354,8 @@ class MultiLayer:
         Raises:
             Exception: (the base class itself) when the mode does not exist,
                 with the message of :meth:`neff`.
-            TypeError, OverflowError, ValueError: as for :meth:`neff`.
+            TypeError, OverflowError, ValueError: as for :meth:`neff`; ``ValueError`` also
+                for a stack with a complex index.
             KeyboardInterrupt: Ctrl-C (a pending signal) stops the computation
                 (on CPython; on PyPy it arrives when the call returns).
         """
@@ -326,8 +372,12 @@ class IndexData:
     def x(self) -> list[float]:
         """Sample positions across the stack, in the length unit of the thicknesses."""
     @property
-    def n(self) -> list[float]:
-        """Refractive index of the layer that holds each sample."""
+    def n(self) -> list[float] | list[complex]:
+        """Refractive index of the layer that holds each sample.
+
+        Complex values (every one) for a stack with a complex index, floats
+        otherwise.
+        """
 
 @final
 class FieldData:

@@ -49,6 +49,20 @@ def test_layers_and_stacks_copy_bit_for_bit(clone):
 
 
 @pytest.mark.parametrize("clone", COPIES)
+def test_complex_layers_stacks_and_profiles_copy_bit_for_bit(clone):
+    gold = complex(0.17565, -3.4104)  # n'' < 0 too: a gain medium keeps its sign
+    layer = clone(Layer(gold, 0.05))
+    assert type(layer.n) is complex and bits([layer.n]) == bits([gold]) and layer.d == 0.05
+    original = MultiLayer([Layer(1.0, 1.0), Layer(0.17565 + 3.4104j, 0.05), Layer(1.5, 1.0)])
+    original.plot_step = 0.01
+    twin = clone(original)
+    assert [(x.n, x.d) for x in twin.layers] == [(1.0, 1.0), (0.17565 + 3.4104j, 0.05), (1.5, 1.0)]
+    assert bits(twin.modes(9.9, Polarization.TM)) == bits(original.modes(9.9, Polarization.TM))
+    profile = original.index()
+    assert bits(clone(profile).n) == bits(profile.n) and type(profile.n[0]) is complex
+
+
+@pytest.mark.parametrize("clone", COPIES)
 def test_results_copy_bit_for_bit(clone):
     multilayer = stack(SOI, step=0.01)
     profile, field = multilayer.index(), multilayer.field(4.05, Polarization.TM)

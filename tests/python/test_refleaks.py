@@ -37,6 +37,12 @@ def slab():
     return MultiLayer([Layer(1.0, 0.0), Layer(1.5, 1.0), Layer(1.0, 0.0)])
 
 
+def gold_film():
+    stack = MultiLayer([Layer(1.5, 0.1), Layer(0.176 + 3.41j, 0.03), Layer(1.5, 0.1)])
+    stack.plot_step = 0.01
+    return stack
+
+
 def layers():
     return [Layer(1.0, 0.0), Layer(1.5, 1.0), Layer(1.0, 0.0)]
 
@@ -108,7 +114,17 @@ CASES = [
     ("layer float wrong type", lambda: Layer(FloatWrongType(), 1), TypeError),
     ("layer attribute", lambda: Layer(1, 1).x, AttributeError),
     ("layer values", lambda: (Layer(1, 1).n, Layer(1, 1).d), None),
-    ("layer complex", lambda: Layer(1.5 + 1j, 1), TypeError),
+    ("layer complex", lambda: (Layer(1.5 + 1j, 1).n, str(Layer(0.2 - 3j, 1))), None),
+    ("layer complex d", lambda: Layer(1.5, 1 + 1j), TypeError),
+    ("layer complex pickle", lambda: pickle.loads(pickle.dumps(Layer(0.2 + 3.4j, 0.05))), None),
+    ("complex modes", lambda: gold_film().modes(9.9, Polarization.TM), None),
+    ("complex leaky window", lambda: MultiLayer([Layer(1.0, 1), Layer(1.6, 0.8), Layer(1.7, 1)]).modes(
+        9.9, leaky=True, window=(1.05, 1.65, 0.0, 0.2)), None),
+    ("complex bad window", lambda: slab().modes(9.9, window=(2, 1, 0, 1)), ValueError),
+    ("complex neff field index", lambda: (gold_film().neff(9.9, Polarization.TM), gold_film().field(9.9, Polarization.TM).Hy, gold_film().index().n), None),
+    ("complex missing mode", lambda: gold_film().neff(9.9, Polarization.TM, 5), Exception),
+    ("complex nan index", lambda: MultiLayer([Layer(1, 1), Layer(complex(float("nan"), 1), 1), Layer(1, 1)]).modes(9.9), ValueError),
+    ("complex refused by group_index", lambda: gold_film().group_index(9.9, Polarization.TM), ValueError),
     ("layer pickle", lambda: pickle.loads(pickle.dumps(Layer(1.5, 2.0))), None),
     ("layer subclass", lambda: subclass(Layer), TypeError),
     # enumerations

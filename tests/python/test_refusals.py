@@ -120,7 +120,6 @@ def complex_values():
 @pytest.mark.parametrize(
     "call, name",
     [
-        (lambda v: Layer(v, 0.22), "n"),
         (lambda v: Layer(3.476, v), "d"),
         (lambda v: stack(SOI).neff(v), "omega"),
         (lambda v: stack(SOI).field(v), "omega"),
@@ -132,8 +131,13 @@ def test_complex_values_are_never_truncated(value, call, name):
         call(value)
 
 
-def test_complex_values_without_imaginary_part_convert_as_before():
-    assert Layer(ComplexOnly(3.5 + 0j), 1).n == 3.5
-    with pytest.raises(TypeError, match="^argument 'n': ") as info:  # the host's own conversion error
-        Layer(complex(3.5, 0.0), 1)
+@pytest.mark.parametrize("value", [ComplexOnly(3.5 + 0j), complex(3.5, 0.0), complex(3.5, -0.0)], ids=repr)
+def test_an_index_without_imaginary_part_is_a_real_index(value):
+    layer = Layer(value, 1)
+    assert type(layer.n) is float and layer.n == 3.5 and str(layer) == "Layer(n=3.5, d=1)"
+
+
+def test_a_thickness_without_imaginary_part_converts_as_before():
+    with pytest.raises(TypeError, match="^argument 'd': ") as info:  # the host's own conversion error
+        Layer(3.5, complex(1.0, 0.0))
     assert "imaginary part" not in str(info.value)
