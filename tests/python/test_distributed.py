@@ -13,9 +13,9 @@ CORES, WAVELENGTHS = [0.18, 0.22, 0.3], [1.31, 1.55]
 
 
 def load_example():
-    spec = importlib.util.spec_from_file_location("sweep_distributed", EXAMPLE)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("sweep_distributed", EXAMPLE)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
